@@ -1,0 +1,119 @@
+#include "support/child_process.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+const char kChildVariable[] = "ORB_TEST_CHILD_ENTRY";
+
+std::map<std::string, ChildEntry> &entries() {
+    static std::map<std::string, ChildEntry> table;
+    return table;
+}
+
+bool is_library_setting(const char *assignment) {
+    return std::strncmp(assignment, "ORB_", 4) == 0 ||
+           std::strncmp(assignment, "OMP_", 4) == 0 ||
+           std::strncmp(assignment, "RUZUV_ISA_DISABLE=", 18) == 0;
+}
+
+std::vector<std::string> child_environment(const std::string &entry,
+                                           const std::vector<std::string> &settings) {
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e)
+        if (!is_library_setting(*e)) env.emplace_back(*e);
+    for (const std::string &s : settings) {
+        std::string name = s.substr(0, s.find('='));
+        for (auto it = env.begin(); it != env.end();)
+            it = it->compare(0, name.size() + 1, name + "=") == 0 ? env.erase(it) : it + 1;
+        if (s.find('=') != std::string::npos) env.push_back(s);
+    }
+    env.push_back(std::string(kChildVariable) + "=" + entry);
+    return env;
+}
+
+// Reads both pipes until the child closes them.
+void drain(int out_fd, int err_fd, ChildResult &result) {
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string *sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    char chunk[4096];
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                sinks[i]->append(chunk, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool register_child_entry(const char *name, ChildEntry entry) {
+    entries()[name] = entry;
+    return true;
+}
+
+ChildResult run_child(const std::string &entry, const std::vector<std::string> &settings) {
+    ChildResult result;
+    std::vector<std::string> env = child_environment(entry, settings);
+    std::vector<char *> envp;
+    for (std::string &s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        char self[] = "/proc/self/exe";
+        char *argv[] = {self, nullptr};
+        execve(self, argv, envp.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    drain(out_pipe[0], err_pipe[0], result);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+bool maybe_run_child_entry() {
+    const char *name = std::getenv(kChildVariable);
+    if (!name) return false;
+    auto it = entries().find(name);
+    if (it == entries().end()) {
+        std::fprintf(stderr, "no child entry named %s\n", name);
+        std::exit(126);
+    }
+    int code = it->second();
+    std::fflush(nullptr);
+    std::exit(code);
+}
+
+std::string test_data_path(const std::string &relative) {
+    return std::string(ORB_TEST_DATA_DIR) + "/" + relative;
+}

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing libvorte_blas needs on a Debian machine,
+# skipping packages that are already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build            # build system
+  clang libomp-dev             # compiler and the LLVM OpenMP runtime
+  libclang-rt-dev              # sanitizer runtimes for the checked builds
+  libgtest-dev                 # GoogleTest
+  binutils                     # linker and symbol tools
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
