@@ -1,0 +1,130 @@
+// avx2_nocopy_driver.cpp - the driver of the AVX2 no-copy path.
+//
+// The driver computes C := alpha*op(A)*op(B) + beta*C for products too small
+// or too thin to repay packing, by cutting them into blocks and handing each
+// block to the no-copy kernel of the operand layout.  It walks k outermost,
+// then m, then n, with the block sizes of avx2_nocopy_blocking.h.  The first
+// k block runs the kernel of the call's beta case (0, 1 or other); every later
+// k block adds onto what the first left in C, with the beta = 1 kernel, so C
+// is scaled exactly once.  Two shapes never reach a kernel: a tiny product
+// with A transposed and B not goes to the buffer-free routine, and an empty
+// inner dimension (or alpha 0) only scales C by beta.
+//
+// The kernels are found in three tables, one per beta case, indexed by a
+// 4-bit code of the transposition characters: bit 0 B transposed, bit 1 B
+// conjugated, bit 2 A transposed, bit 3 A conjugated.  Conjugation is nothing
+// for real data, so the nine codes the characters can give share four
+// kernels; the seven codes they cannot give hold null.
+#include <array>
+
+#include "blas/kernels/avx2/avx2_kernels.h"
+#include "blas/kernels/avx2/avx2_nocopy_blocking.h"
+
+namespace {
+
+// Bits of the code.
+enum : int {
+    kCodeBTrans = 1,  // B stored transposed
+    kCodeBConj = 2,   // B conjugated
+    kCodeATrans = 4,  // A stored transposed
+    kCodeAConj = 8    // A conjugated
+};
+
+// Transposed and conjugated bits of one character, as those of B.
+int trans_bits(const char *trans) {
+    switch (*trans) {
+    case 'T':
+    case 't': return kCodeBTrans;
+    case 'C':
+    case 'c': return kCodeBTrans | kCodeBConj;
+    default: return 0;
+    }
+}
+
+int kernel_code(const BlasOpParams &op) { return trans_bits(op.transb) | trans_bits(op.transa) << 2; }
+
+NocopyLayout layout_of(int code) {
+    const bool a_trans = (code & kCodeATrans) != 0, b_trans = (code & kCodeBTrans) != 0;
+    return static_cast<NocopyLayout>((a_trans ? kNocopyTN : kNocopyNN) | (b_trans ? kNocopyNT : kNocopyNN));
+}
+
+// Rows of the kernel tables.
+enum BetaTable : int {
+    kBetaZero = 0,  // _b0: C is written without being read
+    kBetaOne = 1,   // _b1: the product is added to C
+    kBetaOther = 2  // _bn: the product is added to beta*C (also for a NaN beta)
+};
+
+BetaTable beta_table(float beta) {
+    if (beta == 0.0f) return kBetaZero;
+    if (beta == 1.0f) return kBetaOne;
+    return kBetaOther;
+}
+
+using KernelTable = std::array<Avx2NocopyKernelFn, 16>;
+
+// The table of one beta case from its four kernels.  Codes: 0 NN; 1, 3 NT
+// (B "T" or "C"); 4, 12 TN (A "T" or "C"); 5, 7, 13, 15 TT.
+constexpr KernelTable kernel_table(Avx2NocopyKernelFn nn, Avx2NocopyKernelFn nt, Avx2NocopyKernelFn tn,
+                                   Avx2NocopyKernelFn tt) {
+    return {nn,      nt,      nullptr, nt, tn, tt,      nullptr, tt,
+            nullptr, nullptr, nullptr, nullptr, tn, tt, nullptr, tt};
+}
+
+// kNocopyKernels[beta table][code].
+const KernelTable kNocopyKernels[3] = {
+    kernel_table(orb_blas_avx2_sgemm_kernel_nocopy_NN_b0, orb_blas_avx2_sgemm_kernel_nocopy_NT_b0,
+                 orb_blas_avx2_sgemm_kernel_nocopy_TN_b0, orb_blas_avx2_sgemm_kernel_nocopy_TT_b0),
+    kernel_table(orb_blas_avx2_sgemm_kernel_nocopy_NN_b1, orb_blas_avx2_sgemm_kernel_nocopy_NT_b1,
+                 orb_blas_avx2_sgemm_kernel_nocopy_TN_b1, orb_blas_avx2_sgemm_kernel_nocopy_TT_b1),
+    kernel_table(orb_blas_avx2_sgemm_kernel_nocopy_NN_bn, orb_blas_avx2_sgemm_kernel_nocopy_NT_bn,
+                 orb_blas_avx2_sgemm_kernel_nocopy_TN_bn, orb_blas_avx2_sgemm_kernel_nocopy_TT_bn),
+};
+
+template <typename T>
+T *element(const MatDesc *desc, int64_t i, int64_t j) {
+    return static_cast<T *>(desc->address(i, j, desc));
+}
+
+}  // namespace
+
+extern "C" int orb_blas_avx2_xsgemm_nocopy_driver(BlasOpParams *op, const MatDesc *a, const MatDesc *b,
+                                                  const MatDesc *c, SgemmBuffers * /*buffers*/,
+                                                  SgemmKernelInfo * /*info*/) {
+    const int64_t m = c->rows, n = c->cols, k = a->cols;
+    if (m < 1 || n < 1) return 0;
+    const int code = kernel_code(*op);
+    const bool a_trans = (code & kCodeATrans) != 0, b_trans = (code & kCodeBTrans) != 0;
+
+    // A few dot products of long columns: the kernels' 16 x 6 block would be mostly empty.
+    if (a_trans && !b_trans && m <= 3 && n <= 15 && m * n < 32) {
+        orb_blas_avx2_sgemm_pst("T", "N", &m, &n, &k, &op->alpha, static_cast<const float *>(a->data), &a->ld,
+                                static_cast<const float *>(b->data), &b->ld, &op->beta,
+                                static_cast<float *>(c->data), &c->ld);
+        return 0;
+    }
+    if (k < 1 || op->alpha == 0.0f) {
+        if (op->beta != 1.0f) orb_blas_avx2_sgemm_mscale_wrapper(c, &op->beta);
+        return 0;
+    }
+
+    const NocopyBlocking &blocking = kNocopyBlocking[layout_of(code)];
+    const Avx2NocopyKernelFn first_pass = kNocopyKernels[beta_table(op->beta)][code];
+    const Avx2NocopyKernelFn later_pass = kNocopyKernels[kBetaOne][code];
+    const float one = 1.0f;
+    int64_t kb = 0, mb = 0, nb = 0;
+    for (int64_t p0 = 0; p0 < k; p0 += kb) {
+        kb = nocopy_next_block(k - p0, blocking.k);
+        const Avx2NocopyKernelFn kernel = p0 == 0 ? first_pass : later_pass;
+        const float *beta = p0 == 0 ? &op->beta : &one;
+        for (int64_t i0 = 0; i0 < m; i0 += mb) {
+            mb = nocopy_next_block(m - i0, blocking.m);
+            for (int64_t j0 = 0; j0 < n; j0 += nb) {
+                nb = nocopy_next_block(n - j0, blocking.n);
+                kernel(mb, nb, kb, &op->alpha, element<const float>(a, i0, p0), a->ld,
+                       element<const float>(b, p0, j0), b->ld, beta, element<float>(c, i0, j0), c->ld);
+            }
+        }
+    }
+    return 0;
+}
