@@ -9,7 +9,13 @@ packages=(
   libclang-rt-dev              # sanitizer runtimes for the checked builds
   libgtest-dev                 # GoogleTest
   binutils                     # linker and symbol tools
+  libblas-test                 # the reference BLAS testers (xblat3s)
 )
+
+# --bench: the baseline libraries the benchmarks time against.
+if [ "${1:-}" = "--bench" ]; then
+  packages=(libopenblas0-openmp)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

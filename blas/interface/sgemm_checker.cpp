@@ -1,0 +1,80 @@
+// sgemm_checker.cpp - the argument checks of the reference SGEMM forms.
+//
+// The checks run in the order of the reference BLAS and the first failure
+// wins: the two transposition characters, the three dimensions, then each
+// leading dimension against the rows of the matrix as stored (at least 1).
+// A failure is reported to the error handler as routine "SGEMM " (six
+// characters, the last a blank) with the parameter number, and the checker
+// returns 1; the caller then returns without touching C.  The 32-bit and
+// 64-bit checkers are one template: every value is compared as a 64-bit
+// signed integer, which for 32-bit arguments is their sign extension.
+#include <cstdint>
+
+#include "blas/interface/lsame.h"
+#include "orb_blas.h"
+
+namespace {
+
+constexpr char kRoutineName[] = "SGEMM ";
+constexpr int kRoutineNameLength = 6;
+
+// One check of the argument list and the parameter it reports.
+struct ArgumentCheck {
+    bool failed;        // the argument is bad
+    int64_t parameter;  // its position in the argument list
+};
+
+bool same_letter(const char *c, const char *letter) { return orb_serv_lsame(c, letter, 1, 1) != 0; }
+
+bool is_transposition(const char *trans) {
+    return same_letter(trans, "N") || same_letter(trans, "C") || same_letter(trans, "T");
+}
+
+int64_t at_least_one(int64_t rows) { return rows > 1 ? rows : 1; }
+
+template <typename Int>
+int check_sgemm(const char *transa, const char *transb, const Int *m, const Int *n, const Int *k, const Int *lda,
+                const Int *ldb, const Int *ldc) {
+    // Rows of A and B as stored.
+    int64_t rows_a = same_letter(transa, "N") ? *m : *k;
+    int64_t rows_b = same_letter(transb, "N") ? *k : *n;
+
+    const ArgumentCheck checks[] = {
+        {!is_transposition(transa), 1},
+        {!is_transposition(transb), 2},
+        {*m < 0, 3},
+        {*n < 0, 4},
+        {*k < 0, 5},
+        {*lda < at_least_one(rows_a), 8},
+        {*ldb < at_least_one(rows_b), 10},
+        {*ldc < at_least_one(*m), 13},
+    };
+    for (const ArgumentCheck &check : checks) {
+        if (check.failed) {
+            int64_t info = check.parameter;
+            orb_serv_iface_xerbla(kRoutineName, &info, kRoutineNameLength);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int orb_blas_errchk_sgemm(const char *transa, const char *transb, const int *m, const int *n, const int *k,
+                          const float * /*alpha*/, const float * /*a*/, const int *lda, const float * /*b*/,
+                          const int *ldb, const float * /*beta*/, float * /*c*/, const int *ldc, size_t /*la*/,
+                          size_t /*lb*/) {
+    return check_sgemm(transa, transb, m, n, k, lda, ldb, ldc);
+}
+
+int orb_blas_errchk_sgemm_ilp64(const char *transa, const char *transb, const int64_t *m, const int64_t *n,
+                                const int64_t *k, const float * /*alpha*/, const float * /*a*/, const int64_t *lda,
+                                const float * /*b*/, const int64_t *ldb, const float * /*beta*/, float * /*c*/,
+                                const int64_t *ldc, size_t /*la*/, size_t /*lb*/) {
+    return check_sgemm(transa, transb, m, n, k, lda, ldb, ldc);
+}
+
+}  // extern "C"
