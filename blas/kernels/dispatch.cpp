@@ -14,36 +14,28 @@ namespace {
 
 constexpr int kMessageCpuNotSupported = 1226;
 
-// Sets that are not built into the library yet.
-constexpr const KernelSet *kSetDef = nullptr;
-constexpr const KernelSet *kSetCnrDef = nullptr;
-constexpr const KernelSet *kSetMc3 = nullptr;
-constexpr const KernelSet *kSetAvx512 = nullptr;
-
-// The set of a cpu type, or null: 0 and 1 take the baseline set, in its
-// reproducible form under any reproducibility branch but OFF.
-const KernelSet *set_for(int cpu_type) {
-    switch (cpu_type) {
-    case 0:
-    case 1: return orb_serv_cbwr_get(1) == ORB_CBWR_OFF ? kSetDef : kSetCnrDef;
-    case 3: return kSetMc3;
-    case 5: return &orb_kernel_set_avx2;
-    case 7: return kSetAvx512;
-    default: return nullptr;
-    }
+// An unsupported cpu type, or an operation its set does not carry yet:
+// message 1226 with the cpu type, then the end of the process.
+[[noreturn]] void report_unsupported() {
+    orb_serv_print(0, kMessageCpuNotSupported, 1, orb_serv_cpu_detect());
+    orb_serv_exit(1);
+    // An exit hook must not return here: there is no kernel to run.
+    std::abort();
 }
 
 }  // namespace
 
-const KernelSet &orb_choose_kernel_set() {
-    const KernelSet *set = set_for(orb_serv_cpu_detect());
-    if (set == nullptr) {
-        orb_serv_print(0, kMessageCpuNotSupported, 1, orb_serv_cpu_detect());
-        orb_serv_exit(1);
-        // An exit hook must not return here: there is no set to run.
-        std::abort();
+// 0 and 1 take the baseline set, in its reproducible form under any
+// reproducibility branch but OFF; 3, 5 and 7 their own sets.
+const KernelSet *orb_choose_kernel_set() {
+    switch (orb_serv_cpu_detect()) {
+    case 0:
+    case 1: return orb_serv_cbwr_get(1) == ORB_CBWR_OFF ? &orb_kernel_set_def : &orb_kernel_set_cnr_def;
+    case 3: return &orb_kernel_set_mc3;
+    case 5: return &orb_kernel_set_avx2;
+    case 7: return &orb_kernel_set_avx512;
+    default: return nullptr;
     }
-    return *set;
 }
 
 #define ORB_KERNEL_OP(op, result, params, args)                                       \
@@ -51,7 +43,9 @@ const KernelSet &orb_choose_kernel_set() {
         static std::atomic<result(*) params> FunctionAddress{nullptr};                \
         auto function = FunctionAddress.load(std::memory_order_acquire);              \
         if (function == nullptr) {                                                    \
-            function = orb_choose_kernel_set().op;                                    \
+            const KernelSet *set = orb_choose_kernel_set();                           \
+            if (set == nullptr || set->op == nullptr) report_unsupported();           \
+            function = set->op;                                                       \
             FunctionAddress.store(function, std::memory_order_release);               \
         }                                                                             \
         return function args;                                                         \

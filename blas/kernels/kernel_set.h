@@ -1,8 +1,9 @@
 // kernel_set.h - a kernel set as a table of its operations.
 //
 // A KernelSet holds one function pointer per line of kernel_operations.def.
-// Each built set provides its table; the dispatchers pick one table per
-// process from the cpu type and the reproducibility branch.
+// Each set lists its members in its table, <set>/<set>_set.cpp; an
+// operation the set does not carry yet stays null.  The dispatchers pick one
+// table per process from the cpu type and the reproducibility branch.
 #ifndef ORB_BLAS_KERNELS_KERNEL_SET_H
 #define ORB_BLAS_KERNELS_KERNEL_SET_H
 
@@ -16,11 +17,14 @@ struct KernelSet {
 #undef ORB_KERNEL_OP
 };
 
-// The tables of the sets built into the library.
+// The tables of the five sets.
+extern const KernelSet orb_kernel_set_def;
+extern const KernelSet orb_kernel_set_cnr_def;
+extern const KernelSet orb_kernel_set_mc3;
 extern const KernelSet orb_kernel_set_avx2;
+extern const KernelSet orb_kernel_set_avx512;
 
-// The set of this process's cpu type and reproducibility branch.  A cpu
-// type without a built set prints message 1226 and ends the process.
-const KernelSet &orb_choose_kernel_set();
+// The set of this process's cpu type and reproducibility branch.
+const KernelSet *orb_choose_kernel_set();
 
 #endif

@@ -2,9 +2,20 @@
 #include "blas/kernels/avx2/avx2_kernels.h"
 #include "blas/kernels/kernel_set.h"
 
-const KernelSet orb_kernel_set_avx2 = {
-    "avx2",
-#define ORB_KERNEL_OP(op, result, params, args) orb_blas_avx2_##op,
-#include "blas/kernels/kernel_operations.def"
-#undef ORB_KERNEL_OP
-};
+const KernelSet orb_kernel_set_avx2 = [] {
+    KernelSet set{};
+    set.name = "avx2";
+    set.xsgemm = orb_blas_avx2_xsgemm;
+    set.sgemm_mscale = orb_blas_avx2_sgemm_mscale;
+    set.sgemm_initialize_kernel_info = orb_blas_avx2_sgemm_initialize_kernel_info;
+    set.sgemm_map_thread_to_kernel = orb_blas_avx2_sgemm_map_thread_to_kernel;
+    set.sgemm_initialize_buffers = orb_blas_avx2_sgemm_initialize_buffers;
+    set.sgemm_zero_desc = orb_blas_avx2_sgemm_zero_desc;
+    set.sgemm_get_optimal_kernel = orb_blas_avx2_sgemm_get_optimal_kernel;
+    set.sgemm_set_blks_size = orb_blas_avx2_sgemm_set_blks_size;
+    set.sgemm_get_bufs_size = orb_blas_avx2_sgemm_get_bufs_size;
+    set.sgemm_api_support = orb_blas_avx2_sgemm_api_support;
+    set.get_kernel_api_version = orb_blas_avx2_get_kernel_api_version;
+    set.get_ikernel_api_version = orb_blas_avx2_get_ikernel_api_version;
+    return set;
+}();

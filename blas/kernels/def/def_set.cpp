@@ -1,0 +1,9 @@
+// def_set.cpp - the def set's table of shared operations.
+#include "blas/kernels/def/def_kernels.h"
+#include "blas/kernels/kernel_set.h"
+
+const KernelSet orb_kernel_set_def = [] {
+    KernelSet set{};
+    set.name = "def";
+    return set;
+}();

@@ -1,0 +1,18 @@
+// mc3_kernels.h - the members of the mc3 kernel set (SSE4.2).
+//
+// The set's shared operations (kernel_operations.def) are declared first;
+// the set's own members follow as they are added.  Its table,
+// mc3_set.cpp, lists the operations the set carries.
+// Every file of this directory is compiled with -msse4.2.
+#ifndef ORB_BLAS_KERNELS_MC3_MC3_KERNELS_H
+#define ORB_BLAS_KERNELS_MC3_MC3_KERNELS_H
+
+#include "blas/kernels/kernel_interface.h"
+
+extern "C" {
+#define ORB_KERNEL_OP(op, result, params, args) result orb_blas_mc3_##op params;
+#include "blas/kernels/kernel_operations.def"
+#undef ORB_KERNEL_OP
+}
+
+#endif

@@ -1,0 +1,9 @@
+// mc3_set.cpp - the mc3 set's table of shared operations.
+#include "blas/kernels/mc3/mc3_kernels.h"
+#include "blas/kernels/kernel_set.h"
+
+const KernelSet orb_kernel_set_mc3 = [] {
+    KernelSet set{};
+    set.name = "mc3";
+    return set;
+}();
