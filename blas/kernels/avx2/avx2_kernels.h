@@ -11,7 +11,8 @@
 //                       reproducible (_cnr);
 //   edges               the beta scaler and the buffer-free product;
 //   no-copy             the no-copy driver, its twelve 16 x 6 kernels and the
-//                       6 x 6 kernels.
+//                       6 x 6 kernels;
+//   matrix-vector       the two inner SGEMV kernels behind xsgemv.
 // Every file of this directory is compiled with -mavx2 -mfma.
 #ifndef ORB_BLAS_KERNELS_AVX2_AVX2_KERNELS_H
 #define ORB_BLAS_KERNELS_AVX2_AVX2_KERNELS_H
@@ -110,6 +111,14 @@ void orb_blas_avx2_sgemm_nocopy_anbn_meq6_keq6_b0(const char *transa, const char
                                                   const float *a, const int64_t *lda, const float *b,
                                                   const int64_t *ldb, const float *beta, float *c,
                                                   const int64_t *ldc);
+
+// --- matrix-vector -------------------------------------------------------------
+// y := y + alpha*A*x for a contiguous y; x has stride incx (BLAS convention).
+void orb_blas_avx2_xsgemv_n(const int64_t *m, const int64_t *n, const float *alpha, const float *a,
+                            const int64_t *lda, const float *x, const int64_t *incx, float *y);
+// y := y + alpha*A'*x for a contiguous x; y has stride incy (BLAS convention).
+void orb_blas_avx2_xsgemv_t(const int64_t *m, const int64_t *n, const float *alpha, const float *a,
+                            const int64_t *lda, const float *x, const int64_t *incy, float *y);
 }
 
 #endif

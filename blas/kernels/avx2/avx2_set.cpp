@@ -6,6 +6,9 @@ const KernelSet orb_kernel_set_avx2 = [] {
     KernelSet set{};
     set.name = "avx2";
     set.xsgemm = orb_blas_avx2_xsgemm;
+    set.xsgemv = orb_blas_avx2_xsgemv;
+    set.xsgemmger = orb_blas_avx2_xsgemmger;
+    set.xscopy = orb_blas_avx2_xscopy;
     set.sgemm_mscale = orb_blas_avx2_sgemm_mscale;
     set.sgemm_initialize_kernel_info = orb_blas_avx2_sgemm_initialize_kernel_info;
     set.sgemm_map_thread_to_kernel = orb_blas_avx2_sgemm_map_thread_to_kernel;

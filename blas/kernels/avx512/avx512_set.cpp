@@ -5,5 +5,8 @@
 const KernelSet orb_kernel_set_avx512 = [] {
     KernelSet set{};
     set.name = "avx512";
+    set.xsgemv = orb_blas_avx512_xsgemv;
+    set.xsgemmger = orb_blas_avx512_xsgemmger;
+    set.xscopy = orb_blas_avx512_xscopy;
     return set;
 }();

@@ -5,5 +5,8 @@
 const KernelSet orb_kernel_set_cnr_def = [] {
     KernelSet set{};
     set.name = "cnr_def";
+    set.xsgemv = orb_blas_cnr_def_xsgemv;
+    set.xsgemmger = orb_blas_cnr_def_xsgemmger;
+    set.xscopy = orb_blas_cnr_def_xscopy;
     return set;
 }();

@@ -5,5 +5,8 @@
 const KernelSet orb_kernel_set_def = [] {
     KernelSet set{};
     set.name = "def";
+    set.xsgemv = orb_blas_def_xsgemv;
+    set.xsgemmger = orb_blas_def_xsgemmger;
+    set.xscopy = orb_blas_def_xscopy;
     return set;
 }();

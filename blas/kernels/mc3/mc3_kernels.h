@@ -13,6 +13,12 @@ extern "C" {
 #define ORB_KERNEL_OP(op, result, params, args) result orb_blas_mc3_##op params;
 #include "blas/kernels/kernel_operations.def"
 #undef ORB_KERNEL_OP
+
+// The reproducible SGEMV path: xsgemv's arguments, no address-dependent
+// steps; xsgemv hands it every call made under a branch other than OFF.
+void orb_blas_mc3_xsgemv_cnr(const char *trans, const int64_t *m, const int64_t *n, const float *alpha,
+                             const float *a, const int64_t *lda, const float *x, const int64_t *incx,
+                             const float *beta, float *y, const int64_t *incy, int flag);
 }
 
 #endif

@@ -5,5 +5,8 @@
 const KernelSet orb_kernel_set_mc3 = [] {
     KernelSet set{};
     set.name = "mc3";
+    set.xsgemv = orb_blas_mc3_xsgemv;
+    set.xsgemmger = orb_blas_mc3_xsgemmger;
+    set.xscopy = orb_blas_mc3_xscopy;
     return set;
 }();

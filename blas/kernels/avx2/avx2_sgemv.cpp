@@ -1,0 +1,305 @@
+// avx2_sgemv.cpp - y := alpha*op(A)*x + beta*y on one thread, AVX2 with FMA.
+//
+// The entry applies the quick returns and the beta step and then hands the
+// product to one of two inner kernels that need one vector contiguous:
+//   _n  (no transpose) keeps y contiguous and streams columns of A in groups
+//       of four; every y element gets one fused multiply-add per column, in
+//       increasing column order, with t_c = alpha*x_c rounded once;
+//   _t  (transpose) keeps x contiguous and forms one 8-lane dot product per
+//       column, lane k summing the rows i = k (mod 8) in increasing order,
+//       reduced as ((l0+l1)+(l4+l5))+((l2+l3)+(l6+l7)) and added to y_j as
+//       fma(d, alpha, y_j).
+// A strided y (no transpose) or x (transpose) is copied through a 512-float
+// scratch area in chunks of 512 rows.  If the scratch area cannot be had,
+// scalar loops take over: the no-transpose one gives the same bits as the
+// buffered path; the transpose one sums eight lanes over the whole multiples
+// of eight rows and then continues row by row.  Only unaligned and masked
+// accesses are used, so no result depends on the arrays' addresses, and no
+// element outside the matrix or the vectors is touched.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "blas/kernels/avx2/avx2_kernels.h"
+#include "orb_memory.h"
+
+namespace {
+
+// Rows per chunk of the scratch area, and its size and alignment.
+constexpr int64_t kChunkRows = 512;
+constexpr size_t kScratchBytes = kChunkRows * sizeof(float);
+constexpr int kScratchAlignment = 128;
+
+// Eight set lanes followed by eight clear ones: the mask with the first k
+// lanes set (k = 1 .. 7) is the eight words starting at 8 - k.
+alignas(64) constexpr int32_t kLaneMaskWindow[16] = {-1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0};
+
+inline __m256i lane_mask(int64_t k) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kLaneMaskWindow + 8 - k));
+}
+
+// Element 0 of a vector of len elements under the BLAS increment convention
+// (a negative increment's pointer addresses the element with the lowest address).
+template <typename T>
+inline T *element_zero(T *v, int64_t len, int64_t inc) {
+    return inc < 0 ? v - (len - 1) * inc : v;
+}
+
+inline float fused(float a, float b, float c) {
+    return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(a), _mm_set_ss(b), _mm_set_ss(c)));
+}
+
+// ---------------------------------------------------------------------------
+// No transpose: y[0 .. m) += sum over the Cols columns of t_c * a_c.
+
+template <int Cols>
+__attribute__((always_inline)) inline __m256 add_columns(__m256 acc, const float *const *col, int64_t i,
+                                                         const __m256 *t) {
+    for (int c = 0; c < Cols; ++c) acc = _mm256_fmadd_ps(_mm256_loadu_ps(col[c] + i), t[c], acc);
+    return acc;
+}
+
+template <int Cols>
+void update_column_group(int64_t m, const float *a, int64_t lda, const float *scale, float *y) {
+    const float *col[Cols];
+    __m256 t[Cols];
+    for (int c = 0; c < Cols; ++c) {
+        col[c] = a + c * lda;
+        t[c] = _mm256_set1_ps(scale[c]);
+    }
+    int64_t i = 0;
+    // Main part: 32 rows, four independent registers of y.
+    for (; m - i >= 32; i += 32) {
+        __m256 y0 = _mm256_loadu_ps(y + i), y1 = _mm256_loadu_ps(y + i + 8);
+        __m256 y2 = _mm256_loadu_ps(y + i + 16), y3 = _mm256_loadu_ps(y + i + 24);
+        for (int c = 0; c < Cols; ++c) {
+            y0 = _mm256_fmadd_ps(_mm256_loadu_ps(col[c] + i), t[c], y0);
+            y1 = _mm256_fmadd_ps(_mm256_loadu_ps(col[c] + i + 8), t[c], y1);
+            y2 = _mm256_fmadd_ps(_mm256_loadu_ps(col[c] + i + 16), t[c], y2);
+            y3 = _mm256_fmadd_ps(_mm256_loadu_ps(col[c] + i + 24), t[c], y3);
+        }
+        _mm256_storeu_ps(y + i, y0);
+        _mm256_storeu_ps(y + i + 8, y1);
+        _mm256_storeu_ps(y + i + 16, y2);
+        _mm256_storeu_ps(y + i + 24, y3);
+    }
+    // Blocks of eight rows, two per pass, then one.
+    for (; m - i >= 16; i += 16) {
+        __m256 y0 = add_columns<Cols>(_mm256_loadu_ps(y + i), col, i, t);
+        __m256 y1 = add_columns<Cols>(_mm256_loadu_ps(y + i + 8), col, i + 8, t);
+        _mm256_storeu_ps(y + i, y0);
+        _mm256_storeu_ps(y + i + 8, y1);
+    }
+    if (m - i >= 8) {
+        _mm256_storeu_ps(y + i, add_columns<Cols>(_mm256_loadu_ps(y + i), col, i, t));
+        i += 8;
+    }
+    // The last m mod 8 rows through the lane mask.
+    if (i < m) {
+        __m256i mask = lane_mask(m - i);
+        __m256 acc = _mm256_maskload_ps(y + i, mask);
+        for (int c = 0; c < Cols; ++c) acc = _mm256_fmadd_ps(_mm256_maskload_ps(col[c] + i, mask), t[c], acc);
+        _mm256_maskstore_ps(y + i, mask, acc);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Transpose: d_c = dot(a_c, x) for the Cols columns, in lane order.
+
+// ((l0+l1)+(l4+l5))+((l2+l3)+(l6+l7)) of one accumulator.
+inline float reduce_lanes(__m256 acc) {
+    __m256 pairs = _mm256_hadd_ps(acc, acc);  // l0+l1, l2+l3, ., . | l4+l5, l6+l7, ., .
+    __m128 halves = _mm_add_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1));
+    return _mm_cvtss_f32(_mm_add_ss(halves, _mm_movehdup_ps(halves)));
+}
+
+template <int Cols>
+void dot_column_group(int64_t m, const float *a, int64_t lda, const float *x, float *dot) {
+    const float *col[Cols];
+    __m256 acc[Cols];
+    for (int c = 0; c < Cols; ++c) {
+        col[c] = a + c * lda;
+        acc[c] = _mm256_setzero_ps();
+    }
+    int64_t i = 0;
+    // Main part: 16 rows, first eight then the next eight into the same lanes.
+    for (; m - i >= 16; i += 16) {
+        __m256 x0 = _mm256_loadu_ps(x + i), x1 = _mm256_loadu_ps(x + i + 8);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_loadu_ps(col[c] + i), x0, acc[c]);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_loadu_ps(col[c] + i + 8), x1, acc[c]);
+    }
+    if (m - i >= 8) {
+        __m256 x0 = _mm256_loadu_ps(x + i);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_loadu_ps(col[c] + i), x0, acc[c]);
+        i += 8;
+    }
+    // Masked-out lanes load zeros and leave their accumulator lanes as they are.
+    if (i < m) {
+        __m256i mask = lane_mask(m - i);
+        __m256 x0 = _mm256_maskload_ps(x + i, mask);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_maskload_ps(col[c] + i, mask), x0, acc[c]);
+    }
+    for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
+}
+
+// ---------------------------------------------------------------------------
+// Beta step and the scalar paths used without a scratch area.
+
+// y := beta*y over len elements; beta 0 writes zeros without reading y.
+void scale_vector(int64_t len, float beta, float *y, int64_t inc) {
+    if (inc == 1) {
+        if (beta == 0.0f) {
+            std::memset(y, 0, static_cast<size_t>(len) * sizeof(float));
+            return;
+        }
+        __m256 b = _mm256_set1_ps(beta);
+        int64_t i = 0;
+        for (; len - i >= 8; i += 8) _mm256_storeu_ps(y + i, _mm256_mul_ps(_mm256_loadu_ps(y + i), b));
+        for (; i < len; ++i) y[i] *= beta;
+        return;
+    }
+    float *p = element_zero(y, len, inc);
+    int64_t i = 0;
+    if (beta == 0.0f) {
+        for (; len - i >= 8; i += 8)
+            for (int k = 0; k < 8; ++k) p[(i + k) * inc] = 0.0f;
+        for (; i < len; ++i) p[i * inc] = 0.0f;
+    } else {
+        for (; len - i >= 8; i += 8)
+            for (int k = 0; k < 8; ++k) p[(i + k) * inc] *= beta;
+        for (; i < len; ++i) p[i * inc] *= beta;
+    }
+}
+
+// No transpose, strided y, no scratch: column after column, y_i := fma(a_ij, t, y_i).
+void fallback_no_transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const float *x,
+                           int64_t incx, float *y, int64_t incy) {
+    for (int64_t j = 0; j < n; ++j) {
+        const float t = alpha * x[j * incx];
+        const float *col = a + j * lda;
+        int64_t i = 0;
+        for (; m - i >= 4; i += 4)
+            for (int k = 0; k < 4; ++k) y[(i + k) * incy] = fused(col[i + k], t, y[(i + k) * incy]);
+        for (; i < m; ++i) y[i * incy] = fused(col[i], t, y[i * incy]);
+    }
+}
+
+// Transpose, strided x, no scratch: eight lane sums over the whole multiples
+// of eight rows, the lane reduction, then the remaining rows one by one.
+void fallback_transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const float *x,
+                        int64_t incx, float *y, int64_t incy) {
+    const int64_t whole = m / 8 * 8;
+    for (int64_t j = 0; j < n; ++j) {
+        const float *col = a + j * lda;
+        float lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        for (int64_t i = 0; i < whole; i += 8)
+            for (int k = 0; k < 8; ++k) lane[k] = fused(col[i + k], x[(i + k) * incx], lane[k]);
+        float d = ((lane[0] + lane[1]) + (lane[4] + lane[5])) + ((lane[2] + lane[3]) + (lane[6] + lane[7]));
+        for (int64_t i = whole; i < m; ++i) d = fused(col[i], x[i * incx], d);
+        y[j * incy] = fused(d, alpha, y[j * incy]);
+    }
+}
+
+// Strided vectors through the scratch area, 512 rows at a time.
+void chunked_no_transpose(float *scratch, int64_t m, const int64_t *n, const float *alpha, const float *a,
+                          const int64_t *lda, const float *x, const int64_t *incx, float *y0, int64_t incy) {
+    for (int64_t r = 0; r < m; r += kChunkRows) {
+        const int64_t len = m - r < kChunkRows ? m - r : kChunkRows;
+        for (int64_t i = 0; i < len; ++i) scratch[i] = y0[(r + i) * incy];
+        orb_blas_avx2_xsgemv_n(&len, n, alpha, a + r, lda, x, incx, scratch);
+        for (int64_t i = 0; i < len; ++i) y0[(r + i) * incy] = scratch[i];
+    }
+}
+
+void chunked_transpose(float *scratch, int64_t m, const int64_t *n, const float *alpha, const float *a,
+                       const int64_t *lda, const float *x0, int64_t incx, float *y, const int64_t *incy) {
+    for (int64_t r = 0; r < m; r += kChunkRows) {
+        const int64_t len = m - r < kChunkRows ? m - r : kChunkRows;
+        for (int64_t i = 0; i < len; ++i) scratch[i] = x0[(r + i) * incx];
+        orb_blas_avx2_xsgemv_t(&len, n, alpha, a + r, lda, scratch, incy, y);
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+void orb_blas_avx2_xsgemv_n(const int64_t *m, const int64_t *n, const float *alpha, const float *a,
+                            const int64_t *lda, const float *x, const int64_t *incx, float *y) {
+    const int64_t rows = *m, cols = *n, ld = *lda, inc = *incx;
+    if (rows <= 0 || cols <= 0) return;
+    const float *x0 = element_zero(x, cols, inc);
+    const float al = *alpha;
+    int64_t j = 0;
+    for (; cols - j >= 4; j += 4) {
+        const float t[4] = {al * x0[j * inc], al * x0[(j + 1) * inc], al * x0[(j + 2) * inc], al * x0[(j + 3) * inc]};
+        update_column_group<4>(rows, a + j * ld, ld, t, y);
+    }
+    if (cols & 2) {
+        const float t[2] = {al * x0[j * inc], al * x0[(j + 1) * inc]};
+        update_column_group<2>(rows, a + j * ld, ld, t, y);
+        j += 2;
+    }
+    if (cols & 1) {
+        const float t[1] = {al * x0[j * inc]};
+        update_column_group<1>(rows, a + j * ld, ld, t, y);
+    }
+}
+
+void orb_blas_avx2_xsgemv_t(const int64_t *m, const int64_t *n, const float *alpha, const float *a,
+                            const int64_t *lda, const float *x, const int64_t *incy, float *y) {
+    const int64_t rows = *m, cols = *n, ld = *lda, inc = *incy;
+    if (cols <= 0) return;
+    float *y0 = element_zero(y, cols, inc);
+    const float al = *alpha;
+    float d[4];
+    int64_t j = 0;
+    for (; cols - j >= 4; j += 4) {
+        dot_column_group<4>(rows, a + j * ld, ld, x, d);
+        for (int c = 0; c < 4; ++c) y0[(j + c) * inc] = fused(d[c], al, y0[(j + c) * inc]);
+    }
+    if (cols & 2) {
+        dot_column_group<2>(rows, a + j * ld, ld, x, d);
+        for (int c = 0; c < 2; ++c) y0[(j + c) * inc] = fused(d[c], al, y0[(j + c) * inc]);
+        j += 2;
+    }
+    if (cols & 1) {
+        dot_column_group<1>(rows, a + j * ld, ld, x, d);
+        y0[j * inc] = fused(d[0], al, y0[j * inc]);
+    }
+}
+
+void orb_blas_avx2_xsgemv(const char *trans, const int64_t *m, const int64_t *n, const float *alpha, const float *a,
+                          const int64_t *lda, const float *x, const int64_t *incx, const float *beta, float *y,
+                          const int64_t *incy, int /*flag*/) {
+    const int64_t rows = *m, cols = *n;
+    if (rows <= 0 || cols <= 0) return;
+    const float al = *alpha, be = *beta;
+    if (al == 0.0f && be == 1.0f) return;
+    const bool transposed = *trans != 'N' && *trans != 'n';
+    const int64_t leny = transposed ? cols : rows, lenx = transposed ? rows : cols;
+    if (be != 1.0f) scale_vector(leny, be, y, *incy);
+    if (al == 0.0f) return;
+
+    if (!transposed && *incy == 1) {
+        orb_blas_avx2_xsgemv_n(m, n, alpha, a, lda, x, incx, y);
+        return;
+    }
+    if (transposed && *incx == 1) {
+        orb_blas_avx2_xsgemv_t(m, n, alpha, a, lda, x, incy, y);
+        return;
+    }
+    float *scratch = static_cast<float *>(orb_serv_allocate(kScratchBytes, kScratchAlignment));
+    if (!transposed) {
+        float *y0 = element_zero(y, leny, *incy);
+        if (scratch) chunked_no_transpose(scratch, rows, n, alpha, a, lda, x, incx, y0, *incy);
+        else fallback_no_transpose(rows, cols, al, a, *lda, element_zero(x, lenx, *incx), *incx, y0, *incy);
+    } else {
+        const float *x0 = element_zero(x, lenx, *incx);
+        if (scratch) chunked_transpose(scratch, rows, n, alpha, a, lda, x0, *incx, y, incy);
+        else fallback_transpose(rows, cols, al, a, *lda, x0, *incx, element_zero(y, leny, *incy), *incy);
+    }
+    orb_serv_deallocate(scratch);
+}
+
+}  // extern "C"

@@ -1,0 +1,271 @@
+// avx512_sgemv.cpp - y := alpha*op(A)*x + beta*y on one thread, AVX-512.
+//
+// Quick returns and the beta step are those of the AVX2 kernel: nothing to
+// do for an empty matrix or for alpha 0 with beta 1; beta 0 clears y without
+// reading it, any other beta other than 1 scales it; alpha 0 stops there.
+//
+// Rows go in blocks of 16 (one 512-bit register) with a masked tail, so
+// nothing outside the arrays is touched and no result depends on alignment.
+// A strided vector is read and written in place with gathers and scatters
+// (64-bit offsets); the order of operations is the same for every stride.
+//
+// No transpose: t_c = alpha*x_c, rounded once.  Columns go eight at a time;
+// each full row block of such a group becomes
+//   y := [(fma(t4,a4,fma(t6,a6,y)) + fma(t5,a5,t7*a7))
+//         + (fma(t0,a0,t2*a2) + fma(t1,a1,t3*a3))],
+// which splits the eight products into short independent chains, while the
+// masked tail of the group is one chain of fmas in column order 0 .. 7.  The
+// n mod 8 remaining columns follow as a group of four, of two and of one
+// (as n has those bits), each a chain of fmas in column order.
+//
+// Transpose: one 16-lane accumulator per column, starting at 0; lane k
+// accumulates fma(a_ik, x_i, lane) over the rows i = k (mod 16) in
+// increasing order, the masked tail adding only to its live lanes.  The
+// lanes l0 .. l15 are reduced by halving: u_k = l_k + l_(k+8) (k < 8),
+// v_k = u_k + u_(k+4) (k < 4), then d = (v0 + v2) + (v1 + v3); finally
+// y_j := fma(d, alpha, y_j).  Columns go eight at a time, then one by one;
+// every column's sum is formed the same way in either group.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "blas/kernels/avx512/avx512_kernels.h"
+
+namespace {
+
+// Element 0 of a vector under the BLAS increment convention.
+template <typename T>
+inline T *element_zero(T *v, int64_t len, int64_t inc) {
+    return inc < 0 ? v - (len - 1) * inc : v;
+}
+
+inline float fused(float a, float b, float c) {
+    return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(a), _mm_set_ss(b), _mm_set_ss(c)));
+}
+
+inline __mmask16 lanes_below(int64_t k) { return static_cast<__mmask16>((1u << k) - 1u); }
+
+// A vector of unit stride, accessed sixteen elements at a time.
+struct UnitVector {
+    float *base;  // element 0
+    __m512 load(int64_t i) const { return _mm512_loadu_ps(base + i); }
+    __m512 load(int64_t i, __mmask16 k) const { return _mm512_maskz_loadu_ps(k, base + i); }
+    void store(int64_t i, __m512 v) const { _mm512_storeu_ps(base + i, v); }
+    void store(int64_t i, __m512 v, __mmask16 k) const { _mm512_mask_storeu_ps(base + i, k, v); }
+};
+
+// A vector of any stride, accessed through gathers and scatters.
+struct StridedVector {
+    float *base;     // element 0
+    int64_t inc;     // distance between elements
+    __m512i low;     // offsets of elements 0 .. 7 of a block
+    __m512i high;    // offsets of elements 8 .. 15 of a block
+
+    StridedVector(float *b, int64_t stride) : base(b), inc(stride) {
+        const __m512i steps = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7);
+        low = _mm512_mullo_epi64(steps, _mm512_set1_epi64(stride));
+        high = _mm512_add_epi64(low, _mm512_set1_epi64(8 * stride));
+    }
+    static __m512 join(__m256 lo, __m256 hi) { return _mm512_insertf32x8(_mm512_castps256_ps512(lo), hi, 1); }
+    __m512 load(int64_t i) const {
+        const float *p = base + i * inc;
+        return join(_mm512_i64gather_ps(low, p, 4), _mm512_i64gather_ps(high, p, 4));
+    }
+    __m512 load(int64_t i, __mmask16 k) const {
+        const float *p = base + i * inc;
+        const __m256 z = _mm256_setzero_ps();
+        return join(_mm512_mask_i64gather_ps(z, static_cast<__mmask8>(k), low, p, 4),
+                    _mm512_mask_i64gather_ps(z, static_cast<__mmask8>(k >> 8), high, p, 4));
+    }
+    void store(int64_t i, __m512 v) const {
+        float *p = base + i * inc;
+        _mm512_i64scatter_ps(p, low, _mm512_castps512_ps256(v), 4);
+        _mm512_i64scatter_ps(p, high, _mm512_extractf32x8_ps(v, 1), 4);
+    }
+    void store(int64_t i, __m512 v, __mmask16 k) const {
+        float *p = base + i * inc;
+        _mm512_mask_i64scatter_ps(p, static_cast<__mmask8>(k), low, _mm512_castps512_ps256(v), 4);
+        _mm512_mask_i64scatter_ps(p, static_cast<__mmask8>(k >> 8), high, _mm512_extractf32x8_ps(v, 1), 4);
+    }
+};
+
+// ---------------------------------------------------------------------------
+// No transpose.
+
+// The eight columns col[0..7] scaled by t[0..7] into y, all full blocks and the tail.
+// One full 16-row block of an eight-column group.
+template <class Y>
+__attribute__((always_inline)) inline void update_eight_block(int64_t i, const float *const *col, const __m512 *t,
+                                                               const Y &y) {
+    __m512 a[8];
+    for (int c = 0; c < 8; ++c) a[c] = _mm512_loadu_ps(col[c] + i);
+    __m512 upper = _mm512_add_ps(_mm512_fmadd_ps(t[4], a[4], _mm512_fmadd_ps(t[6], a[6], y.load(i))),
+                                 _mm512_fmadd_ps(t[5], a[5], _mm512_mul_ps(t[7], a[7])));
+    __m512 lower = _mm512_add_ps(_mm512_fmadd_ps(t[0], a[0], _mm512_mul_ps(t[2], a[2])),
+                                 _mm512_fmadd_ps(t[1], a[1], _mm512_mul_ps(t[3], a[3])));
+    y.store(i, _mm512_add_ps(upper, lower));
+}
+
+template <class Y>
+void update_eight_columns(int64_t m, const float *const *col, const __m512 *t, const Y &y) {
+    int64_t i = 0;
+    for (; m - i >= 32; i += 32) {
+        update_eight_block(i, col, t, y);
+        update_eight_block(i + 16, col, t, y);
+    }
+    for (; m - i >= 16; i += 16) update_eight_block(i, col, t, y);
+    if (i < m) {
+        const __mmask16 k = lanes_below(m - i);
+        __m512 acc = y.load(i, k);
+        for (int c = 0; c < 8; ++c) acc = _mm512_fmadd_ps(t[c], _mm512_maskz_loadu_ps(k, col[c] + i), acc);
+        y.store(i, acc, k);
+    }
+}
+
+// Cols columns as one chain of fmas per element, in column order.
+template <int Cols, class Y>
+void update_column_chain(int64_t m, const float *const *col, const __m512 *t, const Y &y) {
+    int64_t i = 0;
+    for (; m - i >= 16; i += 16) {
+        __m512 acc = y.load(i);
+        for (int c = 0; c < Cols; ++c) acc = _mm512_fmadd_ps(t[c], _mm512_loadu_ps(col[c] + i), acc);
+        y.store(i, acc);
+    }
+    if (i < m) {
+        const __mmask16 k = lanes_below(m - i);
+        __m512 acc = y.load(i, k);
+        for (int c = 0; c < Cols; ++c) acc = _mm512_fmadd_ps(t[c], _mm512_maskz_loadu_ps(k, col[c] + i), acc);
+        y.store(i, acc, k);
+    }
+}
+
+// The Cols columns starting at j: their pointers and scaled x values.
+template <int Cols>
+struct ColumnGroup {
+    const float *col[Cols];  // the columns of A
+    __m512 t[Cols];          // alpha*x_c in every lane
+
+    ColumnGroup(const float *a, int64_t lda, int64_t j, float alpha, const float *x0, int64_t incx) {
+        for (int c = 0; c < Cols; ++c) {
+            col[c] = a + (j + c) * lda;
+            t[c] = _mm512_set1_ps(alpha * x0[(j + c) * incx]);
+        }
+    }
+};
+
+template <class Y>
+void no_transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const float *x0, int64_t incx,
+                  const Y &y) {
+    int64_t j = 0;
+    for (; n - j >= 8; j += 8) {
+        ColumnGroup<8> g(a, lda, j, alpha, x0, incx);
+        update_eight_columns(m, g.col, g.t, y);
+    }
+    if (n & 4) {
+        ColumnGroup<4> g(a, lda, j, alpha, x0, incx);
+        update_column_chain<4>(m, g.col, g.t, y);
+        j += 4;
+    }
+    if (n & 2) {
+        ColumnGroup<2> g(a, lda, j, alpha, x0, incx);
+        update_column_chain<2>(m, g.col, g.t, y);
+        j += 2;
+    }
+    if (n & 1) {
+        ColumnGroup<1> g(a, lda, j, alpha, x0, incx);
+        update_column_chain<1>(m, g.col, g.t, y);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Transpose.
+
+// (v0 + v2) + (v1 + v3) with v_k = (l_k + l_(k+8)) + (l_(k+4) + l_(k+12)).
+inline float reduce_lanes(__m512 acc) {
+    __m256 u = _mm256_add_ps(_mm512_castps512_ps256(acc), _mm512_extractf32x8_ps(acc, 1));
+    __m128 v = _mm_add_ps(_mm256_castps256_ps128(u), _mm256_extractf128_ps(u, 1));
+    __m128 w = _mm_add_ps(v, _mm_movehl_ps(v, v));  // v0+v2, v1+v3
+    return _mm_cvtss_f32(_mm_add_ss(w, _mm_movehdup_ps(w)));
+}
+
+template <int Cols, class X>
+void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot) {
+    const float *col[Cols];
+    __m512 acc[Cols];
+    for (int c = 0; c < Cols; ++c) {
+        col[c] = a + c * lda;
+        acc[c] = _mm512_setzero_ps();
+    }
+    int64_t i = 0;
+    for (; m - i >= 16; i += 16) {
+        const __m512 xv = x.load(i);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(_mm512_loadu_ps(col[c] + i), xv, acc[c]);
+    }
+    if (i < m) {
+        const __mmask16 k = lanes_below(m - i);
+        const __m512 xv = x.load(i, k);
+        for (int c = 0; c < Cols; ++c)
+            acc[c] = _mm512_mask3_fmadd_ps(_mm512_maskz_loadu_ps(k, col[c] + i), xv, acc[c], k);
+    }
+    for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
+}
+
+template <class X>
+void transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const X &x, float *y0, int64_t incy) {
+    float d[8];
+    int64_t j = 0;
+    for (; n - j >= 8; j += 8) {
+        dot_columns<8>(m, a + j * lda, lda, x, d);
+        for (int c = 0; c < 8; ++c) y0[(j + c) * incy] = fused(d[c], alpha, y0[(j + c) * incy]);
+    }
+    for (; j < n; ++j) {
+        dot_columns<1>(m, a + j * lda, lda, x, d);
+        y0[j * incy] = fused(d[0], alpha, y0[j * incy]);
+    }
+}
+
+// y := beta*y over len elements; beta 0 writes zeros without reading y.
+void scale_vector(int64_t len, float beta, float *y, int64_t inc) {
+    if (inc == 1) {
+        if (beta == 0.0f) {
+            std::memset(y, 0, static_cast<size_t>(len) * sizeof(float));
+            return;
+        }
+        const __m512 b = _mm512_set1_ps(beta);
+        int64_t i = 0;
+        for (; len - i >= 16; i += 16) _mm512_storeu_ps(y + i, _mm512_mul_ps(_mm512_loadu_ps(y + i), b));
+        if (i < len) {
+            const __mmask16 k = lanes_below(len - i);
+            _mm512_mask_storeu_ps(y + i, k, _mm512_mul_ps(_mm512_maskz_loadu_ps(k, y + i), b));
+        }
+        return;
+    }
+    float *p = element_zero(y, len, inc);
+    for (int64_t i = 0; i < len; ++i) p[i * inc] = beta == 0.0f ? 0.0f : p[i * inc] * beta;
+}
+
+}  // namespace
+
+extern "C" void orb_blas_avx512_xsgemv(const char *trans, const int64_t *m, const int64_t *n, const float *alpha,
+                                       const float *a, const int64_t *lda, const float *x, const int64_t *incx,
+                                       const float *beta, float *y, const int64_t *incy, int /*flag*/) {
+    const int64_t rows = *m, cols = *n, ld = *lda, ix = *incx, iy = *incy;
+    if (rows <= 0 || cols <= 0) return;
+    const float al = *alpha, be = *beta;
+    if (al == 0.0f && be == 1.0f) return;
+    const bool transposed = *trans != 'N' && *trans != 'n';
+    const int64_t leny = transposed ? cols : rows, lenx = transposed ? rows : cols;
+    if (be != 1.0f) scale_vector(leny, be, y, iy);
+    if (al == 0.0f) return;
+
+    float *y0 = element_zero(y, leny, iy);
+    const float *x0 = element_zero(x, lenx, ix);
+    if (!transposed) {
+        if (iy == 1) no_transpose(rows, cols, al, a, ld, x0, ix, UnitVector{y0});
+        else no_transpose(rows, cols, al, a, ld, x0, ix, StridedVector(y0, iy));
+    } else {
+        float *xs = const_cast<float *>(x0);  // read only
+        if (ix == 1) transpose(rows, cols, al, a, ld, UnitVector{xs}, y0, iy);
+        else transpose(rows, cols, al, a, ld, StridedVector(xs, ix), y0, iy);
+    }
+}

@@ -1,0 +1,13 @@
+// mc3_rank_one.cpp - the mc3 set's rank-1 kernel, C := beta*C + alpha*x*y'.
+//
+// The loops are those of every 128-bit set (sse_rank_one_loops.h), compiled
+// here for this set's instruction level.  The update of each element does
+// not depend on the split, so one kernel serves every reproducibility branch.
+#include "blas/kernels/mc3/mc3_kernels.h"
+#include "blas/kernels/sse_rank_one_loops.h"
+
+extern "C" void orb_blas_mc3_xsgemmger(const char *, const char *, const int64_t *m, const int64_t *n,
+                                       const float *alpha, const float *x, const int64_t *incx, const float *y,
+                                       const int64_t *incy, const float *beta, float *c, const int64_t *ldc) {
+    sse_rank_one<AddressRule::AlignToAddress>(m, n, alpha, x, incx, y, incy, beta, c, ldc);
+}
