@@ -15,11 +15,16 @@
 // The single-thread dispatcher orb_blas_xsgemm computes every shape, beta
 // scaling and special values of alpha and beta included; each route whose
 // engine is not part of the library yet ends there, in a small function
-// named after the route.
+// named after the route.  The degenerate shapes go to the matrix-vector
+// driver and the rank-1 path.
 #include "blas/gemm/sgemm_driver.h"
 
 #include "blas/gemm/gemm_records.h"
+#include "blas/gemv/scopy_driver.h"
+#include "blas/gemv/sgemmger_driver.h"
+#include "blas/gemv/sgemv_driver.h"
 #include "blas/kernels/dispatchers.h"
+#include "orb_memory.h"
 #include "orb_service.h"
 #include "orb_threads.h"
 
@@ -53,6 +58,9 @@ constexpr uint32_t kCpuTypeAvx512 = 7;
 // rank-1 update.
 constexpr int64_t kGatherMinRows = 65;
 
+// Byte alignment of the gathered A vector.
+constexpr int kGatherAlignment = 128;
+
 bool is_plain(const char *trans) { return *trans == 'N' || *trans == 'n'; }
 
 bool strict_reproducible() { return (orb_serv_cbwr_get(-1) & ORB_CBWR_STRICT) != 0; }
@@ -81,14 +89,25 @@ void run_striped(const SgemmCall &g, int /*stripes*/) {
     run_serial(g);  // replaced by the omp_driver_stripes team of orb_serv_domain_get_max_threads(1) threads
 }
 
-// C is one row: a matrix-vector product of op(B)' with the row of op(A).
+// The 64-bit unit stride of the matrix-vector and copy calls.
+const int64_t kUnitStride = 1;
+
+// C is one row: C' := alpha*op(B)'*op(A)' + beta*C', a matrix-vector product
+// on B whose x is the row of op(A) (stride lda, or 1 when A is transposed)
+// and whose y is the row of C (stride ldc).
 void run_one_row_product(const SgemmCall &g) {
-    run_serial(g);  // replaced by orb_blas_sgemv on B
+    const int64_t *x_stride = is_plain(g.transa) ? g.lda : &kUnitStride;
+    if (is_plain(g.transb)) orb_blas_sgemv("T", g.k, g.n, g.alpha, g.b, g.ldb, g.a, x_stride, g.beta, g.c, g.ldc);
+    else orb_blas_sgemv("N", g.n, g.k, g.alpha, g.b, g.ldb, g.a, x_stride, g.beta, g.c, g.ldc);
 }
 
-// C is one column: a matrix-vector product of op(A) with the column of op(B).
+// C is one column: a matrix-vector product on A whose x is the column of
+// op(B) (stride 1, or ldb when B is transposed) and whose y is C.
 void run_one_column_product(const SgemmCall &g) {
-    run_serial(g);  // replaced by orb_blas_sgemv on A
+    const int64_t *x_stride = is_plain(g.transb) ? &kUnitStride : g.ldb;
+    if (is_plain(g.transa))
+        orb_blas_sgemv("N", g.m, g.k, g.alpha, g.a, g.lda, g.b, x_stride, g.beta, g.c, &kUnitStride);
+    else orb_blas_sgemv("T", g.k, g.m, g.alpha, g.a, g.lda, g.b, x_stride, g.beta, g.c, &kUnitStride);
 }
 
 // Strides of the column of op(A) and the row of op(B) when k is 1.
@@ -101,13 +120,24 @@ RankOneVectors rank_one_vectors(const SgemmCall &g) {
     return {is_plain(g.transa) ? 1 : *g.lda, is_plain(g.transb) ? *g.ldb : 1};
 }
 
-void run_rank_one_update(const SgemmCall &g, const RankOneVectors & /*vectors*/) {
-    run_serial(g);  // replaced by orb_blas_sgemmger with the strides of the vectors
+void run_rank_one_update(const SgemmCall &g, const RankOneVectors &vectors) {
+    orb_blas_sgemmger(g.transa, g.transb, g.m, g.n, g.alpha, g.a, &vectors.inc_a, g.b, &vectors.inc_b, g.beta, g.c,
+                      g.ldc);
 }
 
-// The A vector is copied to a 128-byte aligned buffer of 4*m bytes first.
-void run_gathered_rank_one_update(const SgemmCall &g, const RankOneVectors & /*vectors*/) {
-    run_serial(g);  // replaced by orb_blas_scopy into an orb_serv_allocate buffer, then orb_blas_sgemmger on it
+// The A vector is copied to a 128-byte aligned buffer of 4*m bytes first, so
+// that the rank-1 kernel runs with unit stride; without the buffer the
+// strided vector is used as it is.
+void run_gathered_rank_one_update(const SgemmCall &g, const RankOneVectors &vectors) {
+    float *gathered = static_cast<float *>(orb_serv_allocate(static_cast<size_t>(*g.m) * sizeof(float), kGatherAlignment));
+    if (gathered == nullptr) {
+        run_rank_one_update(g, vectors);
+        return;
+    }
+    orb_blas_scopy(g.m, g.a, &vectors.inc_a, gathered, &kUnitStride);
+    orb_blas_sgemmger(g.transa, g.transb, g.m, g.n, g.alpha, gathered, &kUnitStride, g.b, &vectors.inc_b, g.beta,
+                      g.c, g.ldc);
+    orb_serv_deallocate(gathered);
 }
 
 // Step 2: the strict reproducible route.
