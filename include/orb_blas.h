@@ -1,9 +1,11 @@
 /*
- * orb_blas.h - the public SGEMM entry points of libvorte_blas.
+ * orb_blas.h - the public SGEMM and SGEMV entry points of libvorte_blas.
  *
  * SGEMM computes C := alpha*op(A)*op(B) + beta*C in single precision, where
  * op(X) is X or its transpose and op(A) is m x k, op(B) is k x n, C is m x n.
- * It comes in three forms:
+ * SGEMV computes y := alpha*op(A)*x + beta*y for an m x n matrix A.
+ * Each comes in three forms (shown for SGEMM; SGEMV has the same names with
+ * "sgemv" in place of "sgemm"):
  *  - the reference form, column-major, every argument by reference, with
  *    32-bit integers (SGEMM, sgemm, sgemm_, orb_blas__sgemm) or 64-bit
  *    integers (SGEMM_64, sgemm_64, sgemm_64_); all names of one row are one
@@ -11,8 +13,8 @@
  *  - the CBLAS form cblas_sgemm, with a layout argument and arguments by value;
  *  - the argument checkers the reference forms run first.
  * A bad argument is reported once to the error handler (orb_service.h) with
- * the routine name and the parameter number, and the call returns with C
- * untouched.
+ * the routine name and the parameter number, and the call returns with C (or
+ * y) untouched.
  *
  * Transposition arguments are characters of which only the first is read,
  * case-insensitively: 'N' no transpose, 'T' transpose, 'C' conjugate
@@ -75,6 +77,31 @@ ORB_API int orb_blas_errchk_sgemm_ilp64(ORB_SGEMM_ARGUMENTS(int64_t));
 #undef ORB_SGEMM_ARGUMENTS
 
 /* ------------------------------------------------------------------------
+ * SGEMV, reference form with 32-bit and 64-bit integers, and its checkers
+ * (reporting as "SGEMV ").  Vectors with a negative increment are addressed
+ * from their lowest element, as in the reference BLAS.
+ * ------------------------------------------------------------------------ */
+
+#define ORB_SGEMV_ARGUMENTS(INT)                                                            \
+    const char *trans, const INT *m, const INT *n, const float *alpha, const float *a,        \
+        const INT *lda, const float *x, const INT *incx, const float *beta, float *y,         \
+        const INT *incy, size_t la ORB_HIDDEN_LENGTH
+
+ORB_API void SGEMV(ORB_SGEMV_ARGUMENTS(int));
+ORB_API void sgemv(ORB_SGEMV_ARGUMENTS(int));
+ORB_API void sgemv_(ORB_SGEMV_ARGUMENTS(int));
+ORB_API void orb_blas__sgemv(ORB_SGEMV_ARGUMENTS(int));
+
+ORB_API void SGEMV_64(ORB_SGEMV_ARGUMENTS(int64_t));
+ORB_API void sgemv_64(ORB_SGEMV_ARGUMENTS(int64_t));
+ORB_API void sgemv_64_(ORB_SGEMV_ARGUMENTS(int64_t));
+
+ORB_API int orb_blas_errchk_sgemv(ORB_SGEMV_ARGUMENTS(int));
+ORB_API int orb_blas_errchk_sgemv_ilp64(ORB_SGEMV_ARGUMENTS(int64_t));
+
+#undef ORB_SGEMV_ARGUMENTS
+
+/* ------------------------------------------------------------------------
  * CBLAS form
  * ------------------------------------------------------------------------ */
 
@@ -94,6 +121,12 @@ typedef enum CBLAS_TRANSPOSE ORB_CBLAS_ENUM_BASE {
 ORB_API void cblas_sgemm(CBLAS_LAYOUT layout, CBLAS_TRANSPOSE transA, CBLAS_TRANSPOSE transB, int M, int N,
                          int K, float alpha, const float *A, int lda, const float *B, int ldb, float beta,
                          float *C, int ldc);
+
+/* Bad arguments are reported through cblas_xerbla("cblas_sgemv", p).  A row-
+ * major call runs as the column-major call on the transpose.  Calls that
+ * cannot change Y (M or N zero, or alpha 0 with beta 1) return at once. */
+ORB_API void cblas_sgemv(CBLAS_LAYOUT layout, CBLAS_TRANSPOSE transA, int M, int N, float alpha, const float *A,
+                         int lda, const float *X, int incX, float beta, float *Y, int incY);
 
 #ifdef __cplusplus
 }

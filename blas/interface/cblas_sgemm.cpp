@@ -10,36 +10,27 @@
 // routine gets B before A, N before M, and the transposition codes of B and
 // A in that order.  The layout is looked at only after the transpositions
 // and dimensions have passed.
+#include "blas/interface/argument_checks.h"
+#include "blas/interface/cblas_transposition.h"
 #include "orb_blas.h"
 
 namespace {
 
+using orb_interface::ArgumentCheck;
+using orb_interface::at_least_one;
+using orb_interface::cblas_transposition_text;
+using orb_interface::first_failed_parameter;
+using orb_interface::is_cblas_transposition;
+
 constexpr char kRoutineName[] = "cblas_sgemm";
-
-// One check of the argument list and the parameter it reports.
-struct ArgumentCheck {
-    bool failed;    // the argument is bad
-    int parameter;  // its CBLAS position, the layout being 1
-};
-
-// The transposition characters of the codes 111, 112 and 113.
-constexpr const char *kTranspositionText[] = {"N", "T", "C"};
-
-bool is_transposition(CBLAS_TRANSPOSE t) { return t >= CblasNoTrans && t <= CblasConjTrans; }
-
-const char *transposition_text(CBLAS_TRANSPOSE t) { return kTranspositionText[t - CblasNoTrans]; }
-
-int at_least_one(int rows) { return rows > 1 ? rows : 1; }
 
 // The first bad argument among those every layout shares, or 0.
 int first_bad_shape(CBLAS_TRANSPOSE transA, CBLAS_TRANSPOSE transB, int M, int N, int K) {
-    const ArgumentCheck checks[] = {
-        {!is_transposition(transA), 2}, {!is_transposition(transB), 3},
+    const ArgumentCheck<int> checks[] = {
+        {!is_cblas_transposition(transA), 2}, {!is_cblas_transposition(transB), 3},
         {M < 0, 4}, {N < 0, 5}, {K < 0, 6},
     };
-    for (const ArgumentCheck &check : checks)
-        if (check.failed) return check.parameter;
-    return 0;
+    return first_failed_parameter(checks);
 }
 
 // The first bad leading dimension for the layout, or 0; 1 for a bad layout.
@@ -60,14 +51,12 @@ int first_bad_leading_dimension(CBLAS_LAYOUT layout, CBLAS_TRANSPOSE transA, CBL
     } else {
         return 1;
     }
-    const ArgumentCheck checks[] = {
+    const ArgumentCheck<int> checks[] = {
         {lda < at_least_one(stored_a), 9},
         {ldb < at_least_one(stored_b), 11},
         {ldc < at_least_one(stored_c), 14},
     };
-    for (const ArgumentCheck &check : checks)
-        if (check.failed) return check.parameter;
-    return 0;
+    return first_failed_parameter(checks);
 }
 
 }  // namespace
@@ -82,10 +71,10 @@ extern "C" void cblas_sgemm(CBLAS_LAYOUT layout, CBLAS_TRANSPOSE transA, CBLAS_T
         return;
     }
     if (layout == CblasColMajor) {
-        SGEMM(transposition_text(transA), transposition_text(transB), &M, &N, &K, &alpha, A, &lda, B, &ldb, &beta,
-              C, &ldc);
+        SGEMM(cblas_transposition_text(transA), cblas_transposition_text(transB), &M, &N, &K, &alpha, A, &lda, B,
+              &ldb, &beta, C, &ldc);
     } else {
-        SGEMM(transposition_text(transB), transposition_text(transA), &N, &M, &K, &alpha, B, &ldb, A, &lda, &beta,
-              C, &ldc);
+        SGEMM(cblas_transposition_text(transB), cblas_transposition_text(transA), &N, &M, &K, &alpha, B, &ldb, A,
+              &lda, &beta, C, &ldc);
     }
 }

@@ -10,38 +10,28 @@
 // signed integer, which for 32-bit arguments is their sign extension.
 #include <cstdint>
 
-#include "blas/interface/lsame.h"
+#include "blas/interface/argument_checks.h"
 #include "orb_blas.h"
 
 namespace {
 
+using orb_interface::ArgumentCheck;
+using orb_interface::at_least_one;
+using orb_interface::is_transposition_letter;
+using orb_interface::same_letter;
+
 constexpr char kRoutineName[] = "SGEMM ";
-constexpr int kRoutineNameLength = 6;
-
-// One check of the argument list and the parameter it reports.
-struct ArgumentCheck {
-    bool failed;        // the argument is bad
-    int64_t parameter;  // its position in the argument list
-};
-
-bool same_letter(const char *c, const char *letter) { return orb_serv_lsame(c, letter, 1, 1) != 0; }
-
-bool is_transposition(const char *trans) {
-    return same_letter(trans, "N") || same_letter(trans, "C") || same_letter(trans, "T");
-}
-
-int64_t at_least_one(int64_t rows) { return rows > 1 ? rows : 1; }
 
 template <typename Int>
 int check_sgemm(const char *transa, const char *transb, const Int *m, const Int *n, const Int *k, const Int *lda,
                 const Int *ldb, const Int *ldc) {
     // Rows of A and B as stored.
-    int64_t rows_a = same_letter(transa, "N") ? *m : *k;
-    int64_t rows_b = same_letter(transb, "N") ? *k : *n;
+    const int64_t rows_a = same_letter(transa, "N") ? *m : *k;
+    const int64_t rows_b = same_letter(transb, "N") ? *k : *n;
 
-    const ArgumentCheck checks[] = {
-        {!is_transposition(transa), 1},
-        {!is_transposition(transb), 2},
+    const ArgumentCheck<int64_t> checks[] = {
+        {!is_transposition_letter(transa), 1},
+        {!is_transposition_letter(transb), 2},
         {*m < 0, 3},
         {*n < 0, 4},
         {*k < 0, 5},
@@ -49,14 +39,8 @@ int check_sgemm(const char *transa, const char *transb, const Int *m, const Int 
         {*ldb < at_least_one(rows_b), 10},
         {*ldc < at_least_one(*m), 13},
     };
-    for (const ArgumentCheck &check : checks) {
-        if (check.failed) {
-            int64_t info = check.parameter;
-            orb_serv_iface_xerbla(kRoutineName, &info, kRoutineNameLength);
-            return 1;
-        }
-    }
-    return 0;
+    const int64_t bad = orb_interface::first_failed_parameter(checks);
+    return bad == 0 ? 0 : orb_interface::report_reference_error(kRoutineName, bad);
 }
 
 }  // namespace

@@ -6,20 +6,18 @@
 // its arguments (a bad one is reported and the call returns with C
 // untouched), widens the integers to 64 bits and runs the SGEMM driver.
 // When the verbose mode is on, the call is timed and logged, a rejected call
-// included.
-//
-// Each routine caches a pointer to the verbose flag.  The pointer starts at
-// a constant -1 ("not known yet") and is replaced by the live flag's address
-// the first time the mode matters, so that later calls cost one load and one
-// comparison.  Threads racing on that first time store the same address.
-#include <atomic>
+// included (reference_call.h holds that frame, shared with SGEMV).
 #include <cstdint>
 
 #include "blas/gemm/sgemm_driver.h"
-#include "blas/interface/verbose_hooks.h"
+#include "blas/interface/reference_call.h"
 #include "orb_blas.h"
 
 namespace {
+
+using orb_interface::log_call_line;
+using orb_interface::printed_letter;
+using orb_interface::VerboseFlag;
 
 // The arguments of one call as the caller passed them.
 template <typename Int>
@@ -51,7 +49,7 @@ struct SgemmForm<int> {
         return orb_blas_errchk_sgemm(g.transa, g.transb, g.m, g.n, g.k, g.alpha, g.a, g.lda, g.b, g.ldb, g.beta,
                                      g.c, g.ldc, 1, 1);
     }
-    static std::atomic<const int *> verbose;  // this routine's cached verbose pointer
+    static VerboseFlag verbose;  // this routine's cached verbose mode
 };
 
 template <>
@@ -62,50 +60,23 @@ struct SgemmForm<int64_t> {
         return orb_blas_errchk_sgemm_ilp64(g.transa, g.transb, g.m, g.n, g.k, g.alpha, g.a, g.lda, g.b, g.ldb,
                                            g.beta, g.c, g.ldc, 1, 1);
     }
-    static std::atomic<const int *> verbose;  // this routine's cached verbose pointer
+    static VerboseFlag verbose;  // this routine's cached verbose mode
 };
 
-// The value the cached pointers start at: the mode is not known yet.
-constexpr int kVerboseUnknown = -1;
-const int verbose_unknown = kVerboseUnknown;
+VerboseFlag SgemmForm<int>::verbose;
+VerboseFlag SgemmForm<int64_t>::verbose;
 
-std::atomic<const int *> SgemmForm<int>::verbose{&verbose_unknown};
-std::atomic<const int *> SgemmForm<int64_t>::verbose{&verbose_unknown};
-
-int read_verbose(const std::atomic<const int *> &cache) {
-    return __atomic_load_n(cache.load(std::memory_order_acquire), __ATOMIC_RELAXED);
-}
-
-// Whether this call is logged, given the value read at entry: an unknown
-// mode is settled by fetching (and caching) the live flag.
-bool call_is_logged(std::atomic<const int *> &cache, int seen) {
-    if (seen != kVerboseUnknown) return seen != 0;
-    cache.store(orb_serv_iface_verbose_mode(), std::memory_order_release);
-    return read_verbose(cache) != 0;
-}
-
-// The elapsed time since a reading t0; a zero reading means no clock.
-double elapsed_since(double t0) { return t0 == 0.0 ? 0.0 : orb_serv_iface_dsecnd() - t0; }
-
-// Arguments are printed defensively: a rejected call may carry null pointers.
 template <typename Int>
 typename SgemmForm<Int>::Printed printed(const Int *value) {
-    return value != nullptr ? static_cast<typename SgemmForm<Int>::Printed>(*value) : 0;
+    return orb_interface::printed_integer<typename SgemmForm<Int>::Printed>(value);
 }
-char printed(const char *trans) { return trans != nullptr ? *trans : ' '; }
-
-constexpr size_t kLogLineSize = 450;
 
 template <typename Int>
 void log_call(const SgemmArgs<Int> &g, double seconds) {
-    char line[kLogLineSize];
-    orb_serv_snprintf_s(line, kLogLineSize, kLogLineSize - 1, SgemmForm<Int>::kLogFormat, printed(g.transa),
-                        printed(g.transb), printed(g.m), printed(g.n), printed(g.k),
-                        static_cast<const void *>(g.alpha), static_cast<const void *>(g.a), printed(g.lda),
-                        static_cast<const void *>(g.b), printed(g.ldb), static_cast<const void *>(g.beta),
-                        static_cast<void *>(g.c), printed(g.ldc));
-    line[kLogLineSize - 1] = '\0';
-    orb_serv_iface_print_verbose_info(1, line, seconds);
+    log_call_line(seconds, SgemmForm<Int>::kLogFormat, printed_letter(g.transa), printed_letter(g.transb),
+                  printed(g.m), printed(g.n), printed(g.k), static_cast<const void *>(g.alpha),
+                  static_cast<const void *>(g.a), printed(g.lda), static_cast<const void *>(g.b), printed(g.ldb),
+                  static_cast<const void *>(g.beta), static_cast<void *>(g.c), printed(g.ldc));
 }
 
 // The driver call: the 32-bit routine passes sign-extended copies of its
@@ -121,21 +92,9 @@ void run_driver(const SgemmArgs<int64_t> &g) {
 
 template <typename Int>
 void reference_sgemm(const SgemmArgs<Int> &g) {
-    orb_set_xerbla_interface(cdecl_xerbla);
-    std::atomic<const int *> &verbose = SgemmForm<Int>::verbose;
-    const int seen = read_verbose(verbose);
-
-    if (SgemmForm<Int>::check(g) != 0) {
-        if (call_is_logged(verbose, seen)) log_call(g, elapsed_since(orb_serv_iface_dsecnd()));
-        return;
-    }
-    if (!call_is_logged(verbose, seen)) {
-        run_driver(g);
-        return;
-    }
-    const double t0 = orb_serv_iface_dsecnd();
-    run_driver(g);
-    log_call(g, elapsed_since(t0));
+    orb_interface::run_reference_call(
+        SgemmForm<Int>::verbose, [&] { return SgemmForm<Int>::check(g); }, [&] { run_driver(g); },
+        [&](double seconds) { log_call(g, seconds); });
 }
 
 }  // namespace
