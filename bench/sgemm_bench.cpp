@@ -10,8 +10,6 @@
 //   sgemm_bench LIBVORTE_BLAS [BASELINE_LIBRARY]
 // Set the libraries' own environment (processor identity, thread counts,
 // the baseline's core type) before starting; run_sgemm_bench.sh does.
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,32 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+
 namespace {
 
-using CblasSgemm = void (*)(int layout, int transa, int transb, int m, int n, int k, float alpha, const float *a,
-                            int lda, const float *b, int ldb, float beta, float *c, int ldc);
-constexpr int kColMajor = 102, kNoTrans = 111, kTrans = 112;
-
-struct Library {
-    std::string label;       // name in the table
-    CblasSgemm sgemm;        // its cblas_sgemm
-};
-
-bool load(const char *path, const char *label, Library &out) {
-    void *handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (!handle) { std::fprintf(stderr, "cannot load %s: %s\n", path, dlerror()); return false; }
-    out.label = label;
-    out.sgemm = reinterpret_cast<CblasSgemm>(dlsym(handle, "cblas_sgemm"));
-    if (!out.sgemm) { std::fprintf(stderr, "%s has no cblas_sgemm\n", path); return false; }
-    using CoreName = char *(*)();
-    if (auto core = reinterpret_cast<CoreName>(dlsym(handle, "openblas_get_corename")))
-        out.label += std::string(" (") + core() + ")";
-    return true;
-}
-
-double seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+using bench::Library;
+using bench::seconds;
 
 // Flops per second of 256-bit FMAs: twelve independent accumulator chains,
 // written in assembly so that nothing but the FMAs and the loop runs.  The
@@ -87,24 +65,15 @@ struct Shape {
     int m, n, k;
 };
 
-// Best GFLOPS of lib on shape over runs lasting together at least ~0.3 s.
+// Best GFLOPS of lib on shape.
 double time_sgemm(const Library &lib, const Shape &s, const std::vector<float> &a, const std::vector<float> &b,
                   std::vector<float> &c) {
     int lda = s.ta == 'N' ? s.m : s.k, ldb = s.tb == 'N' ? s.k : s.n;
-    auto run = [&] {
-        lib.sgemm(kColMajor, s.ta == 'N' ? kNoTrans : kTrans, s.tb == 'N' ? kNoTrans : kTrans, s.m, s.n, s.k,
-                  1.0f, a.data(), lda, b.data(), ldb, 0.5f, c.data(), s.m);
-    };
-    run();  // warm up: buffers, caches, lazy initialisation
-    double flops = 2.0 * s.m * s.n * s.k, best = 0, total = 0;
-    for (int rep = 0; rep < 200 && (rep < 3 || total < 0.3); ++rep) {
-        double t0 = seconds();
-        run();
-        double t = seconds() - t0;
-        total += t;
-        best = std::max(best, flops / t);
-    }
-    return best / 1e9;
+    int ta = s.ta == 'N' ? bench::kNoTrans : bench::kTrans, tb = s.tb == 'N' ? bench::kNoTrans : bench::kTrans;
+    double t = bench::best_time([&] {
+        lib.sgemm(bench::kColMajor, ta, tb, s.m, s.n, s.k, 1.0f, a.data(), lda, b.data(), ldb, 0.5f, c.data(), s.m);
+    });
+    return 2.0 * s.m * s.n * s.k / t / 1e9;
 }
 
 }  // namespace
@@ -115,10 +84,10 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::vector<Library> libs(1);
-    if (!load(argv[1], "libvorte_blas", libs[0])) return 1;
+    if (!bench::load_library(argv[1], "libvorte_blas", libs[0])) return 1;
     if (argc > 2) {
         Library base;
-        if (load(argv[2], "baseline", base)) libs.push_back(base);
+        if (bench::load_library(argv[2], "baseline", base)) libs.push_back(base);
     }
 
     double peak = measure_fma_peak() / 1e9;

@@ -14,7 +14,7 @@ packages=(
 
 # --bench: the baseline libraries the benchmarks time against.
 if [ "${1:-}" = "--bench" ]; then
-  packages=(libopenblas0-openmp)
+  packages=(libopenblas0-openmp libblis4-openmp)
 fi
 
 missing=()

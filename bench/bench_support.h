@@ -1,0 +1,69 @@
+// bench_support.h - what the benchmarks share: loading a BLAS library with
+// dlopen so that several can be timed in one process, naming what was
+// loaded, setting each library's thread count, and a clock.
+#ifndef ORB_BENCH_BENCH_SUPPORT_H
+#define ORB_BENCH_BENCH_SUPPORT_H
+
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace bench {
+
+constexpr int kRowMajor = 101, kColMajor = 102, kNoTrans = 111, kTrans = 112;
+
+using CblasSgemm = void (*)(int layout, int transa, int transb, int m, int n, int k, float alpha, const float *a,
+                            int lda, const float *b, int ldb, float beta, float *c, int ldc);
+using CblasSgemv = void (*)(int layout, int trans, int m, int n, float alpha, const float *a, int lda,
+                            const float *x, int incx, float beta, float *y, int incy);
+
+// One loaded library.
+struct Library {
+    std::string label;                        // name in the tables, with the kernel it chose
+    CblasSgemm sgemm = nullptr;               // its cblas_sgemm
+    CblasSgemv sgemv = nullptr;               // its cblas_sgemv
+    void (*set_threads)(int) = nullptr;       // its thread-count setter, if it has one
+};
+
+// Loads path under label; false (with a message) when it cannot be used.
+inline bool load_library(const char *path, const char *label, Library &out) {
+    void *handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        std::fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
+        return false;
+    }
+    out.label = label;
+    out.sgemm = reinterpret_cast<CblasSgemm>(dlsym(handle, "cblas_sgemm"));
+    out.sgemv = reinterpret_cast<CblasSgemv>(dlsym(handle, "cblas_sgemv"));
+    using CoreName = char *(*)();
+    if (auto core = reinterpret_cast<CoreName>(dlsym(handle, "openblas_get_corename")))
+        out.label += std::string(" (") + core() + ")";
+    for (const char *setter : {"orb_serv_set_num_threads", "openblas_set_num_threads", "bli_thread_set_num_threads"})
+        if (void *fn = dlsym(handle, setter)) out.set_threads = reinterpret_cast<void (*)(int)>(fn);
+    return true;
+}
+
+inline double seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Best time of run() over repetitions lasting together at least min_total seconds.
+template <typename Run>
+double best_time(Run run, double min_total = 0.3, int max_reps = 200) {
+    run();  // warm up: buffers, caches, lazy initialisation
+    double best = 1e30, total = 0;
+    for (int rep = 0; rep < max_reps && (rep < 3 || total < min_total); ++rep) {
+        double t0 = seconds();
+        run();
+        double t = seconds() - t0;
+        total += t;
+        if (t < best) best = t;
+    }
+    return best;
+}
+
+}  // namespace bench
+
+#endif
