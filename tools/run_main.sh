@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds libvorte_blas and runs the
-# host program on this machine.
+# host demo on its built-in shapes, after a description of the processor.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/tools/install_deps.sh"
 "$root/tools/configure.sh" "$root/build" -DORB_BUILD_TESTS=OFF
-ninja -C "$root/build" orb_info >/dev/null
+ninja -C "$root/build" orb_info host_demo vorte_blas >/dev/null
+# SGEMM's kernels exist so far in the AVX2 set only: the demo presents the
+# processor as "GenuineRuzuv" capped at AVX2 (see ORB_SIMULATE_CPU in the
+# README) unless the caller chose a presentation.
+if [ -z "${ORB_SIMULATE_CPU+set}" ]; then
+  export ORB_SIMULATE_CPU=ruzuv ORB_ENABLE_INSTRUCTIONS=AVX2
+fi
 "$root/build/tools/orb_info"
+echo
+"$root/build/tools/host_demo" "$root/build/libvorte_blas.so"
