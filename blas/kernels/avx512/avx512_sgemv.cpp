@@ -6,6 +6,11 @@
 //
 // Rows go in blocks of 16 (one 512-bit register) with a masked tail, so
 // nothing outside the arrays is touched and no result depends on alignment.
+// The main loops take two blocks per pass.  When A is too large for the
+// caches they also ask for the columns' data 1 KiB ahead: eight columns are
+// eight concurrent streams from memory, more than the hardware prefetcher
+// keeps ahead of on its own, while for a cache-resident A the extra
+// instructions only cost.  Prefetches never fault and change no result.
 // A strided vector is read and written in place with gathers and scatters
 // (64-bit offsets); the order of operations is the same for every stride.
 //
@@ -32,6 +37,25 @@
 #include "blas/kernels/avx512/avx512_kernels.h"
 
 namespace {
+
+// How far ahead of the current row the columns are prefetched, in floats.
+constexpr int64_t kPrefetchAhead = 256;
+
+// Matrices of at least this many bytes are read with software prefetch.
+constexpr int64_t kPrefetchFromBytes = int64_t(16) << 20;
+
+// The rows i of an m x n product below which a pass asks for rows
+// i + kPrefetchAhead onwards: none for a small matrix, and none near the
+// end of the rows, past which lie another column's (or team member's) rows.
+inline int64_t prefetch_limit(int64_t m, int64_t n) {
+    return m * n * int64_t(sizeof(float)) >= kPrefetchFromBytes ? m - kPrefetchAhead - 31 : 0;
+}
+
+// Asks for the two cache lines holding the 32 floats kPrefetchAhead past p.
+__attribute__((always_inline)) inline void prefetch_ahead(const float *p) {
+    _mm_prefetch(reinterpret_cast<const char *>(p + kPrefetchAhead), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char *>(p + kPrefetchAhead + 16), _MM_HINT_T0);
+}
 
 // Element 0 of a vector under the BLAS increment convention.
 template <typename T>
@@ -107,9 +131,11 @@ __attribute__((always_inline)) inline void update_eight_block(int64_t i, const f
 }
 
 template <class Y>
-void update_eight_columns(int64_t m, const float *const *col, const __m512 *t, const Y &y) {
+void update_eight_columns(int64_t m, const float *const *col, const __m512 *t, const Y &y, int64_t prefetch_below) {
     int64_t i = 0;
     for (; m - i >= 32; i += 32) {
+        if (i < prefetch_below)
+            for (int c = 0; c < 8; ++c) prefetch_ahead(col[c] + i);
         update_eight_block(i, col, t, y);
         update_eight_block(i + 16, col, t, y);
     }
@@ -156,10 +182,11 @@ struct ColumnGroup {
 template <class Y>
 void no_transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const float *x0, int64_t incx,
                   const Y &y) {
+    const int64_t prefetch_below = prefetch_limit(m, n);
     int64_t j = 0;
     for (; n - j >= 8; j += 8) {
         ColumnGroup<8> g(a, lda, j, alpha, x0, incx);
-        update_eight_columns(m, g.col, g.t, y);
+        update_eight_columns(m, g.col, g.t, y, prefetch_below);
     }
     if (n & 4) {
         ColumnGroup<4> g(a, lda, j, alpha, x0, incx);
@@ -189,7 +216,7 @@ inline float reduce_lanes(__m512 acc) {
 }
 
 template <int Cols, class X>
-void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot) {
+void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot, int64_t prefetch_below) {
     const float *col[Cols];
     __m512 acc[Cols];
     for (int c = 0; c < Cols; ++c) {
@@ -197,6 +224,14 @@ void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot)
         acc[c] = _mm512_setzero_ps();
     }
     int64_t i = 0;
+    // Two blocks per pass, the second into the same lanes after the first.
+    for (; m - i >= 32; i += 32) {
+        if (i < prefetch_below)
+            for (int c = 0; c < Cols; ++c) prefetch_ahead(col[c] + i);
+        const __m512 x0 = x.load(i), x1 = x.load(i + 16);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(_mm512_loadu_ps(col[c] + i), x0, acc[c]);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(_mm512_loadu_ps(col[c] + i + 16), x1, acc[c]);
+    }
     for (; m - i >= 16; i += 16) {
         const __m512 xv = x.load(i);
         for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(_mm512_loadu_ps(col[c] + i), xv, acc[c]);
@@ -212,14 +247,15 @@ void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot)
 
 template <class X>
 void transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const X &x, float *y0, int64_t incy) {
+    const int64_t prefetch_below = prefetch_limit(m, n);
     float d[8];
     int64_t j = 0;
     for (; n - j >= 8; j += 8) {
-        dot_columns<8>(m, a + j * lda, lda, x, d);
+        dot_columns<8>(m, a + j * lda, lda, x, d, prefetch_below);
         for (int c = 0; c < 8; ++c) y0[(j + c) * incy] = fused(d[c], alpha, y0[(j + c) * incy]);
     }
     for (; j < n; ++j) {
-        dot_columns<1>(m, a + j * lda, lda, x, d);
+        dot_columns<1>(m, a + j * lda, lda, x, d, prefetch_below);
         y0[j * incy] = fused(d[0], alpha, y0[j * incy]);
     }
 }
