@@ -25,23 +25,8 @@
 
 #include "blas/kernels/avx2/avx2_kernels.h"
 #include "support/child_process.h"
+#include "support/allocation_probe.h"
 #include "support/reference_gemm.h"
-
-namespace {
-struct AllocationLog {
-    std::vector<size_t> sizes;    // bytes of every request
-    std::vector<int> alignments;  // alignment of every request
-    bool fail = false;            // answer null instead of allocating
-};
-AllocationLog g_allocations;
-}  // namespace
-
-extern "C" void *__real_orb_serv_allocate(size_t size, int alignment);
-extern "C" void *__wrap_orb_serv_allocate(size_t size, int alignment) {
-    g_allocations.sizes.push_back(size);
-    g_allocations.alignments.push_back(alignment);
-    return g_allocations.fail ? nullptr : __real_orb_serv_allocate(size, alignment);
-}
 
 namespace {
 
@@ -383,9 +368,9 @@ ORB_CHILD_ENTRY(avx2_strict_path) {
     std::vector<float> c(6 * 9, kNaN);
     const int64_t m = 6, n = 9, k = 6;
     const float alpha = 1.0f, beta = 0.0f;
-    g_allocations.sizes.clear();
+    allocation_probe().reset();
     orb_blas_avx2_xsgemm("N", "N", &m, &n, &k, &alpha, pp.a.data(), &m, pp.b.data(), &k, &beta, c.data(), &m);
-    if (g_allocations.sizes.size() != 1) return 4;
+    if (allocation_probe().sizes().size() != 1) return 4;
     for (int64_t j = 0; j < n; ++j)
         for (int64_t i = 0; i < m; ++i)
             if (bits(c[i + j * m]) != bits(pp.in_order(i, j))) return 5;
@@ -454,10 +439,10 @@ TEST(Avx2Buffers, GetBufsRequestsAndPlacesByMode) {
         SgemmBuffers r = kBuffers;
         r.mode = mode;
         r.team_count = 3;
-        g_allocations = {};
+        allocation_probe().reset();
         ASSERT_EQ(r.get(&r), 0);
-        ASSERT_EQ(g_allocations.sizes, std::vector<size_t>{bytes}) << "mode " << mode;
-        EXPECT_EQ(g_allocations.alignments, std::vector<int>{128});
+        ASSERT_EQ(allocation_probe().sizes(), std::vector<size_t>{bytes}) << "mode " << mode;
+        EXPECT_EQ(allocation_probe().alignments(), std::vector<int>{128});
         auto *block = static_cast<char *>(r.block), *a = static_cast<char *>(r.a.data);
         auto *b = static_cast<char *>(r.b.data);
         if (mode == 1 || mode == 3) EXPECT_EQ(address_mod(a, 2097152), 1664u);
@@ -470,9 +455,9 @@ TEST(Avx2Buffers, GetBufsRequestsAndPlacesByMode) {
     }
     SgemmBuffers r = kBuffers;
     r.mode = 5;
-    g_allocations = {};
+    allocation_probe().reset();
     EXPECT_EQ(r.get(&r), 1);
-    EXPECT_TRUE(g_allocations.sizes.empty());
+    EXPECT_TRUE(allocation_probe().sizes().empty());
 }
 
 TEST(Avx2Buffers, PackInterfaceSizesPlacementAndHeader) {
@@ -598,18 +583,18 @@ TEST(Avx2FullCopyDriver, WithoutBuffersTheFallbackComputesTheProduct) {
     SgemmBuffers failing = buffers_for(40, 30, 70);
     failing.get = [](SgemmBuffers *r) { return r->block = nullptr, 0; };
     run_driver(40, 30, 70, 1.5f, 2.0f, &failing);
-    g_allocations = {};
-    g_allocations.fail = true;
+    allocation_probe().reset();
+    allocation_probe().refuse(true);
     run_driver(40, 30, 70, -1.0f, 0.0f, nullptr);
-    g_allocations.fail = false;
-    EXPECT_EQ(g_allocations.sizes.size(), 1u);
+    allocation_probe().refuse(false);
+    EXPECT_EQ(allocation_probe().sizes().size(), 1u);
 }
 
 TEST(Avx2FullCopyDriver, EmptyKOrZeroAlphaOnlyScalesC) {
     for (auto [k, alpha, beta] : {std::tuple{int64_t{0}, 1.0f, 0.0f}, {int64_t{50}, 0.0f, 2.0f}, {int64_t{0}, 1.0f, 1.0f}}) {
-        g_allocations = {};
+        allocation_probe().reset();
         run_driver(20, 9, k, alpha, beta, nullptr);
-        EXPECT_TRUE(g_allocations.sizes.empty());
+        EXPECT_TRUE(allocation_probe().sizes().empty());
         std::vector<Event> want;
         if (beta != 1.0f) want.push_back({'S', 20, 9, 0, beta});
         EXPECT_EQ(g_events, want);
@@ -628,9 +613,9 @@ TEST(Avx2APackedDriver, MultipliesTheCallersPackedAAndPacksOnlyB) {
     buffers.a.data = packed_a.data();
     orb_blas_avx2_sgemm_copyan(&a_src, &buffers.a, &alpha, nullptr);
 
-    g_allocations = {};
+    allocation_probe().reset();
     run_driver(m, n, k, alpha, 0.5f, &buffers, kStrategyACopied);
-    EXPECT_TRUE(g_allocations.sizes.empty());
+    EXPECT_TRUE(allocation_probe().sizes().empty());
     EXPECT_EQ(g_events, (std::vector<Event>{{'S', m, n, 0, 0.5f},
                                             {'B', k, 384, 0, 1.0f},
                                             {'K', m, 384, k, 1.0f},

@@ -15,59 +15,10 @@
 #include <vector>
 
 #include "orb_blas.h"
+#include "support/recorded_errors.h"
 #include "support/reference_gemm.h"
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// A recording error handler
-// ---------------------------------------------------------------------------
-
-struct Report {
-    std::string name;  // the routine name, len characters
-    int64_t info;      // the parameter number
-    int len;           // the name length passed
-};
-
-std::vector<Report> reports;
-
-void record_report(const char *name, const int64_t *info, int len) { reports.push_back({std::string(name, len), *info, len}); }
-
-// Installs the recording handler for the duration of a test.
-class RecordedErrors : public ::testing::Test {
-protected:
-    void SetUp() override {
-        reports.clear();
-        previous_ = orb_serv_set_xerbla(record_report);
-    }
-    void TearDown() override { orb_serv_set_xerbla(previous_); }
-
-private:
-    orb_xerbla_fn previous_ = nullptr;
-};
-
-// ---------------------------------------------------------------------------
-// Matrices and comparison
-// ---------------------------------------------------------------------------
-
-constexpr float kSentinel = -777.25f;
-
-// Deterministic values in [-1, 1) from a small linear congruential sequence.
-std::vector<float> filled(size_t count, uint32_t seed) {
-    std::vector<float> v(count);
-    uint32_t state = seed * 2654435761u + 12345u;
-    for (float &x : v) {
-        state = state * 1664525u + 1013904223u;
-        x = static_cast<float>(static_cast<int32_t>(state >> 8) % 2048) / 1024.0f;
-    }
-    return v;
-}
-
-bool all_sentinel(const std::vector<float> &c) {
-    for (float x : c)
-        if (x != kSentinel) return false;
-    return true;
-}
 
 // Column-major operands of one product with their leading dimensions.
 struct Product {

@@ -26,6 +26,7 @@
 #include "orb_service.h"
 #include "orb_threads.h"
 #include "support/child_process.h"
+#include "support/allocation_probe.h"
 #include "support/reference_gemm.h"
 
 // One call of the rank-1 kernel dispatcher as the wrapper saw it.
@@ -35,16 +36,8 @@ struct KernelCall {
     float *c;        // its first column
 };
 
-// One pooled allocation request.
-struct AllocationRequest {
-    size_t size;    // bytes
-    int alignment;  // requested alignment
-};
-
 static std::mutex g_record_lock;
 static std::vector<KernelCall> g_kernel_calls;
-static std::vector<AllocationRequest> g_allocations;
-static bool g_refuse_allocations = false;
 
 extern "C" void __real_orb_blas_xsgemmger(const char *, const char *, const int64_t *, const int64_t *,
                                           const float *, const float *, const int64_t *, const float *,
@@ -59,14 +52,6 @@ extern "C" void __wrap_orb_blas_xsgemmger(const char *ta, const char *tb, const 
     __real_orb_blas_xsgemmger(ta, tb, m, n, alpha, x, incx, y, incy, beta, c, ldc);
 }
 
-extern "C" void *__real_orb_serv_allocate(size_t size, int alignment);
-extern "C" void *__wrap_orb_serv_allocate(size_t size, int alignment) {
-    {
-        std::lock_guard<std::mutex> hold(g_record_lock);
-        g_allocations.push_back({size, alignment});
-    }
-    return g_refuse_allocations ? nullptr : __real_orb_serv_allocate(size, alignment);
-}
 
 namespace {
 
@@ -86,7 +71,7 @@ void force_team_from_setting() {
 void clear_records() {
     std::lock_guard<std::mutex> hold(g_record_lock);
     g_kernel_calls.clear();
-    g_allocations.clear();
+    allocation_probe().reset();
 }
 
 std::vector<float> filled(size_t count, uint32_t seed) {
@@ -244,19 +229,19 @@ ORB_CHILD_ENTRY(rank_one_products) {
                     clear_records();
                     report.add(p.run_against_reference());
                     bool gathered = false;
-                    for (const AllocationRequest &r : g_allocations)
+                    for (const AllocationRequest &r : allocation_probe().requests())
                         gathered |= r.size == static_cast<size_t>(4 * m) && r.alignment == 128;
                     const bool expected = ta != 'N' && m >= 65;
                     report.expect(gathered == expected, p.describe() + ": gather buffer " +
                                                             (expected ? "not requested" : "requested"));
                 }
     // Without the buffer the strided vector is used as it is.
-    g_refuse_allocations = true;
+    allocation_probe().refuse(true);
     for (char tb : {'N', 'T'}) {
         Product p('T', tb, 300, 1000, 1, seed++);
         report.add(p.run_against_reference());
     }
-    g_refuse_allocations = false;
+    allocation_probe().refuse(false);
     // alpha 0, beta 1: C untouched, NaN included.
     {
         Product p('T', 'N', 65, 1000, 1, seed++);

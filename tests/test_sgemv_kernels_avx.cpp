@@ -23,23 +23,8 @@
 
 #include "blas/kernels/avx2/avx2_kernels.h"
 #include "blas/kernels/avx512/avx512_kernels.h"
+#include "support/allocation_probe.h"
 #include "support/reference_gemm.h"
-
-namespace {
-struct AllocationLog {
-    std::vector<size_t> sizes;    // bytes of every request
-    std::vector<int> alignments;  // alignment of every request
-    bool fail = false;            // answer null instead of allocating
-};
-AllocationLog g_allocations;
-}  // namespace
-
-extern "C" void *__real_orb_serv_allocate(size_t size, int alignment);
-extern "C" void *__wrap_orb_serv_allocate(size_t size, int alignment) {
-    g_allocations.sizes.push_back(size);
-    g_allocations.alignments.push_back(alignment);
-    return g_allocations.fail ? nullptr : __real_orb_serv_allocate(size, alignment);
-}
 
 namespace {
 
@@ -319,7 +304,7 @@ TEST(SgemvKernels, StridesDoNotChangeBits) {
 }
 
 TEST(SgemvKernels, LongStridedVectorsRunInChunks) {
-    g_allocations = AllocationLog{};
+    allocation_probe().reset();
     for (const auto &set : kSets) {
         const bool avx2 = set.gemv == orb_blas_avx2_xsgemv;
         // No transpose, strided y of 1300 elements: three chunks, same bits as a contiguous y.
@@ -338,10 +323,10 @@ TEST(SgemvKernels, LongStridedVectorsRunInChunks) {
         }
     }
     // Only the AVX2 set asks for scratch: 2048 bytes at 128, once per strided call.
-    ASSERT_EQ(g_allocations.sizes.size(), 4u);
-    for (size_t k = 0; k < g_allocations.sizes.size(); ++k) {
-        EXPECT_EQ(g_allocations.sizes[k], 2048u);
-        EXPECT_EQ(g_allocations.alignments[k], 128);
+    ASSERT_EQ(allocation_probe().sizes().size(), 4u);
+    for (size_t k = 0; k < allocation_probe().sizes().size(); ++k) {
+        EXPECT_EQ(allocation_probe().sizes()[k], 2048u);
+        EXPECT_EQ(allocation_probe().alignments()[k], 128);
     }
 }
 
@@ -351,13 +336,13 @@ TEST(SgemvKernels, Avx2ScalarPathsWithoutScratch) {
             GemvProblem pn = make_problem('N', m, n, -1.5f, 0.75f, static_cast<unsigned>(m * 10 + n));
             GemvProblem pt = make_problem('T', m, n, -1.5f, 0.75f, static_cast<unsigned>(m * 10 + n + 5));
             for (int64_t inc : {2, -3}) {
-                g_allocations = AllocationLog{};
+                allocation_probe().reset();
                 auto buffered = run_gemv(orb_blas_avx2_xsgemv, pn, 1, inc);
-                g_allocations.fail = true;
+                allocation_probe().refuse(true);
                 auto fallback_n = run_gemv(orb_blas_avx2_xsgemv, pn, 1, inc);
                 auto fallback_t = run_gemv(orb_blas_avx2_xsgemv, pt, inc, 1);
-                g_allocations.fail = false;
-                EXPECT_EQ(g_allocations.sizes.size(), 3u);
+                allocation_probe().refuse(false);
+                EXPECT_EQ(allocation_probe().sizes().size(), 3u);
                 expect_same_bits(fallback_n, buffered, describe("avx2 fallback", pn, 1, inc));
                 expect_same_bits(fallback_n, model_column_chain(pn), describe("avx2 fallback", pn, 1, inc));
                 expect_same_bits(fallback_t, model_avx2_transpose_fallback(pt), describe("avx2 fallback", pt, inc, 1));
@@ -365,10 +350,10 @@ TEST(SgemvKernels, Avx2ScalarPathsWithoutScratch) {
             }
         }
     // With alpha 0 no scratch is needed at all.
-    g_allocations = AllocationLog{};
+    allocation_probe().reset();
     GemvProblem p = make_problem('N', 40, 3, 0.0f, 0.5f, 77);
     run_gemv(orb_blas_avx2_xsgemv, p, 2, 2);
-    EXPECT_TRUE(g_allocations.sizes.empty());
+    EXPECT_TRUE(allocation_probe().sizes().empty());
 }
 
 // The inner kernels on their own add into y without a beta step.

@@ -24,14 +24,9 @@
 #include "orb_service.h"
 #include "orb_threads.h"
 #include "support/child_process.h"
+#include "support/allocation_probe.h"
 #include "support/reference_gemm.h"
 
-// Every pooled allocation passes here (-Wl,--wrap); a test may refuse them.
-static bool g_refuse_allocations = false;
-extern "C" void *__real_orb_serv_allocate(size_t size, int alignment);
-extern "C" void *__wrap_orb_serv_allocate(size_t size, int alignment) {
-    return g_refuse_allocations ? nullptr : __real_orb_serv_allocate(size, alignment);
-}
 
 namespace {
 
@@ -361,9 +356,9 @@ ORB_CHILD_ENTRY(reductions_without_buffer) {
     Report report;
     Gemv plain('N', 200, 2000, 1, 1, 0.75f, 2.0f, 8);
     Gemv transposed('T', 30000, 100, 1, 1, 0.5f, 2.0f, 9);
-    g_refuse_allocations = true;
+    allocation_probe().refuse(true);
     std::vector<float> y_plain = plain.driver(), y_transposed = transposed.driver();
-    g_refuse_allocations = false;
+    allocation_probe().refuse(false);
     report.add(bitwise(plain, y_plain, plain.serial(), "single-thread kernel"));
     report.add(bitwise(transposed, y_transposed, transposed.serial(), "single-thread kernel"));
     return report.finish();
