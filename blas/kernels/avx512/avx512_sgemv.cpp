@@ -10,7 +10,11 @@
 // caches they also ask for the columns' data 1 KiB ahead: eight columns are
 // eight concurrent streams from memory, more than the hardware prefetcher
 // keeps ahead of on its own, while for a cache-resident A the extra
-// instructions only cost.  Prefetches never fault and change no result.
+// instructions only cost.  Near the end of an eight-column group's rows the
+// no-transpose loop asks instead for the first rows of the next group's
+// columns, so that those streams do not start cold; this matters most for
+// the short columns a member of a row-split team reads.  Prefetches never
+// fault and change no result.
 // A strided vector is read and written in place with gathers and scatters
 // (64-bit offsets); the order of operations is the same for every stride.
 //
@@ -32,6 +36,7 @@
 // every column's sum is formed the same way in either group.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "blas/kernels/avx512/avx512_kernels.h"
@@ -130,12 +135,22 @@ __attribute__((always_inline)) inline void update_eight_block(int64_t i, const f
     y.store(i, _mm512_add_ps(upper, lower));
 }
 
+// When prefetching, the passes past prefetch_below ask instead for the first
+// rows of the next group's columns (next_group floats further on, 0 when no
+// group of eight follows).
 template <class Y>
-void update_eight_columns(int64_t m, const float *const *col, const __m512 *t, const Y &y, int64_t prefetch_below) {
+void update_eight_columns(int64_t m, const float *const *col, const __m512 *t, const Y &y, int64_t prefetch_below,
+                          int64_t next_group) {
+    const bool lead_in = prefetch_below > 0 && next_group != 0;
     int64_t i = 0;
     for (; m - i >= 32; i += 32) {
-        if (i < prefetch_below)
+        if (i < prefetch_below) {
             for (int c = 0; c < 8; ++c) prefetch_ahead(col[c] + i);
+        } else if (lead_in) {
+            // Rows from max(0, i + kPrefetchAhead - m) of the next columns, all below m.
+            const int64_t next_row = std::max<int64_t>(0, i + kPrefetchAhead - m);
+            for (int c = 0; c < 8; ++c) prefetch_ahead(col[c] + next_group + next_row - kPrefetchAhead);
+        }
         update_eight_block(i, col, t, y);
         update_eight_block(i + 16, col, t, y);
     }
@@ -186,7 +201,7 @@ void no_transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda
     int64_t j = 0;
     for (; n - j >= 8; j += 8) {
         ColumnGroup<8> g(a, lda, j, alpha, x0, incx);
-        update_eight_columns(m, g.col, g.t, y, prefetch_below);
+        update_eight_columns(m, g.col, g.t, y, prefetch_below, n - j >= 16 ? 8 * lda : 0);
     }
     if (n & 4) {
         ColumnGroup<4> g(a, lda, j, alpha, x0, incx);
