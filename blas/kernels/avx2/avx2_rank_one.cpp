@@ -12,16 +12,12 @@
 #include <immintrin.h>
 
 #include "blas/kernels/avx2/avx2_kernels.h"
+#include "blas/kernels/vector_increments.h"
 
 namespace {
 
 // How one column treats the old contents of C.
 enum class BetaCase { Zero, One, General };
-
-// Element 0 of a vector under the BLAS increment convention.
-inline const float *element_zero(const float *v, int64_t len, int64_t inc) {
-    return inc < 0 ? v - (len - 1) * inc : v;
-}
 
 // 256-bit, 128-bit and scalar forms of the element update.
 template <BetaCase B>

@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "blas/kernels/avx2/avx2_kernels.h"
+#include "blas/kernels/vector_increments.h"
 #include "orb_memory.h"
 
 namespace {
@@ -38,13 +39,6 @@ alignas(64) constexpr int32_t kLaneMaskWindow[16] = {-1, -1, -1, -1, -1, -1, -1,
 
 inline __m256i lane_mask(int64_t k) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kLaneMaskWindow + 8 - k));
-}
-
-// Element 0 of a vector of len elements under the BLAS increment convention
-// (a negative increment's pointer addresses the element with the lowest address).
-template <typename T>
-inline T *element_zero(T *v, int64_t len, int64_t inc) {
-    return inc < 0 ? v - (len - 1) * inc : v;
 }
 
 inline float fused(float a, float b, float c) {

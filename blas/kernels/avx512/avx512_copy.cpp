@@ -10,6 +10,7 @@
 #include <immintrin.h>
 
 #include "blas/kernels/avx512/avx512_kernels.h"
+#include "blas/kernels/vector_increments.h"
 
 extern "C" void orb_blas_avx512_xscopy(const int64_t *n, const float *x, const int64_t *incx, float *y,
                                        const int64_t *incy) {
@@ -32,10 +33,5 @@ extern "C" void orb_blas_avx512_xscopy(const int64_t *n, const float *x, const i
         }
         return;
     }
-    const float *xs = ix < 0 ? x - (len - 1) * ix : x;
-    float *ys = iy < 0 ? y - (len - 1) * iy : y;
-    int64_t i = 0;
-    for (; len - i >= 4; i += 4)
-        for (int k = 0; k < 4; ++k) ys[(i + k) * iy] = xs[(i + k) * ix];
-    for (; i < len; ++i) ys[i * iy] = xs[i * ix];
+    strided_copy(len, x, ix, y, iy);
 }

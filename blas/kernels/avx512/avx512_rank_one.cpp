@@ -11,15 +11,12 @@
 #include <immintrin.h>
 
 #include "blas/kernels/avx512/avx512_kernels.h"
+#include "blas/kernels/vector_increments.h"
 
 namespace {
 
 // How one column treats the old contents of C.
 enum class BetaCase { Zero, One, General };
-
-inline const float *element_zero(const float *v, int64_t len, int64_t inc) {
-    return inc < 0 ? v - (len - 1) * inc : v;
-}
 
 inline __mmask16 lanes_below(int64_t k) { return static_cast<__mmask16>((1u << k) - 1u); }
 

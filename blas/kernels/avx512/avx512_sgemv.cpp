@@ -40,6 +40,7 @@
 #include <cstring>
 
 #include "blas/kernels/avx512/avx512_kernels.h"
+#include "blas/kernels/vector_increments.h"
 
 namespace {
 
@@ -60,12 +61,6 @@ inline int64_t prefetch_limit(int64_t m, int64_t n) {
 __attribute__((always_inline)) inline void prefetch_ahead(const float *p) {
     _mm_prefetch(reinterpret_cast<const char *>(p + kPrefetchAhead), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char *>(p + kPrefetchAhead + 16), _MM_HINT_T0);
-}
-
-// Element 0 of a vector under the BLAS increment convention.
-template <typename T>
-inline T *element_zero(T *v, int64_t len, int64_t inc) {
-    return inc < 0 ? v - (len - 1) * inc : v;
 }
 
 inline float fused(float a, float b, float c) {
