@@ -4,8 +4,14 @@
 //   SgemmStrategy    which driver, register block and loop order to use;
 //   SgemmKernelInfo  the functions of one call: beta scaler, packers, block
 //                    kernel, driver and buffer-free fallback;
-// and keep their packed panels in an SgemmBuffers record.  The function
-// types below are those of the record fields.
+// and keep their packed panels in an SgemmBuffers record.  The sets of the
+// first interface (def, cnr_def, mc3) speak to the legacy partitioned driver
+// instead:
+//   SgemmLegacyDesc  the mc3 set's blocking, packers and kernel, plus the
+//                    driver's own choice of GEMM and copy buffers;
+//   SgemmBlockInfo   the register block and blocking a sub-model GEMM uses,
+//                    so that a thread grid can cut C on panel boundaries.
+// The function types below are those of the record fields.
 #ifndef ORB_BLAS_KERNELS_KERNEL_INTERFACE_H
 #define ORB_BLAS_KERNELS_KERNEL_INTERFACE_H
 
@@ -15,7 +21,7 @@
 
 struct SgemmStrategy;
 struct SgemmKernelInfo;
-struct SgemmLegacyDesc;  // the legacy interface's kernel descriptor
+struct SgemmLegacyDesc;
 
 // C := beta*C on a C descriptor (field 4).
 using SgemmScalerFn = void (*)(const MatDesc *c, const float *beta);
@@ -106,6 +112,88 @@ struct SgemmBuffers {
     int64_t (*size)(SgemmBuffers *);     // bytes needed (pack interface), else null
     int (*set)(void *memory, SgemmBuffers *); // place in given memory (pack interface), else null
     void (*free)(SgemmBuffers *);        // release (sgemm_free_bufs)
+};
+
+// --- the legacy interface (def, cnr_def, mc3) --------------------------------
+
+// The serial GEMM form, C := alpha*op(A)*op(B) + beta*C, thirteen arguments by address.
+using XsgemmFn = void (*)(const char *transa, const char *transb, const int64_t *m, const int64_t *n,
+                          const int64_t *k, const float *alpha, const float *a, const int64_t *lda, const float *b,
+                          const int64_t *ldb, const float *beta, float *c, const int64_t *ldc);
+// The blocked GEMM of the mc3 set on one thread's block (xsgemm_par): the
+// serial form plus the descriptor and the kernel version (2 or 4; 0 lets the
+// function choose it from the block).  Returns 0.
+using LegacyParGemmFn = int (*)(const char *transa, const char *transb, const int64_t *m, const int64_t *n,
+                                const int64_t *k, const float *alpha, const float *a, const int64_t *lda,
+                                const float *b, const int64_t *ldb, const float *beta, float *c, const int64_t *ldc,
+                                SgemmLegacyDesc *desc, int kernel_version);
+// Fills the block sizes of desc that are still 0 (sgemm_get_blks_size).
+using LegacyBlockSizeFn = void (*)(const int64_t *m, const int64_t *n, const int64_t *k, SgemmLegacyDesc *desc);
+// Bytes of packing buffer a product of this shape needs (sgemm_get_bufs_size).
+using LegacyBufferSizeFn = int64_t (*)(const int64_t *m, const int64_t *n, const int64_t *k, SgemmLegacyDesc *desc);
+// Allocates the packing buffers for the desc's block sizes; returns the block
+// to release with orb_serv_deallocate, or null (sgemm_get_bufs).
+using LegacyGetBuffersFn = void *(*)(const SgemmLegacyDesc *desc, float **a_pack, float **b_pack);
+// Packs the rows x cols block of op(X) whose first element is src (stored
+// with leading dimension *ld, transposed or not as the packer's name says)
+// into dst in the layout the set's kernel reads, multiplied by *factor.
+using LegacyPackerFn = void (*)(const float *src, const int64_t *ld, const int64_t *rows, const int64_t *cols,
+                                const float *factor, float *dst);
+// The block kernel: C(m x n, ldc) := (beta 0 ? 0 : C) + packed A x packed B
+// over k packed steps; kernel_version 2 or 4 (sgemm_ker0).
+using LegacyKernelFn = void (*)(const int64_t *m, const int64_t *n, const int64_t *k, const float *a_pack,
+                                const float *b_pack, const float *beta, float *c, const int64_t *ldc,
+                                int kernel_version);
+
+// The legacy interface's kernel descriptor.  The mc3 set clears it
+// (sgemm_zero_desc) and fills it from its table orb_mc3_s_all_gemm_ker
+// (sgemm_get_optimal_kernel); the other sets leave it untouched.  The eight
+// driver words belong to the legacy partitioned driver.
+struct SgemmLegacyDesc {
+    uint32_t word0;                   // not written by the kernel sets
+    uint32_t kernel_index;            // 0
+    uint32_t table_word;              // 126
+    int64_t m_block;                  // mc: 0 until get_blks_size or set_blks_size sets it
+    int64_t n_block;                  // nc, likewise
+    int64_t k_block;                  // kc, likewise
+    int64_t min_m;                    // 4: smallest m of the blocked path
+    int64_t min_n;                    // 8: smallest n, and the n granule
+    int64_t min_k;                    // 4: smallest k, and the k granule
+    int64_t table_words[3];           // 4, 4, 4
+    // --- the legacy driver's words (cleared by sgemm_zero_desc) ---
+    XsgemmFn gemm;                    // serial GEMM of a thread's block when par_gemm is not used
+    LegacyParGemmFn par_gemm;         // orb_blas_xsgemm_par when the set's API support is 1
+    int64_t uses_par_gemm;            // 1: call par_gemm, 0: call gemm
+    LegacyPackerFn pack_a;            // A packer picked by the transposition of A
+    LegacyPackerFn pack_b;            // B packer picked by the transposition of B
+    int64_t a_copy_bytes;             // size of the shared A copy buffer (0: none)
+    int64_t b_copy_bytes;             // size of the shared B copy buffer (0: none)
+    int32_t a_copy_alignment_log2;    // alignment exponents of the two copy buffers
+    int32_t b_copy_alignment_log2;
+    // --- the set's functions ---
+    LegacyBlockSizeFn get_blks_size;  // sgemm_get_blks_size
+    LegacyBufferSizeFn get_bufs_size; // sgemm_get_bufs_size
+    LegacyGetBuffersFn get_bufs;      // sgemm_get_bufs
+    LegacyPackerFn copyan;            // A not transposed
+    LegacyPackerFn copyat;            // A transposed
+    LegacyPackerFn copyac;            // A conjugate-transposed (copyat again)
+    LegacyPackerFn copybn;            // B not transposed
+    LegacyPackerFn copybt;            // B transposed
+    LegacyPackerFn copybc;            // B conjugate-transposed (copybt again)
+    LegacyPackerFn copya_ext;         // extended A packer
+    LegacyPackerFn copyb_ext;         // extended B packer
+    uint32_t table_word2;             // 2
+    LegacyKernelFn kernel;            // sgemm_ker0
+    int64_t tail[3];                  // cleared
+};
+
+// The register block and blocking of a sub-model GEMM (sgemm_blk_info_bdz).
+struct SgemmBlockInfo {
+    int64_t mr;  // rows of the register block
+    int64_t nr;  // columns of the register block
+    int64_t mc;  // rows of a packed A block
+    int64_t nc;  // columns of a packed B block
+    int64_t kc;  // depth of a k block
 };
 
 #endif

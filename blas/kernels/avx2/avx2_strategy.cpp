@@ -132,6 +132,12 @@ int orb_blas_avx2_get_ikernel_api_version(void) { return 2; }
 void orb_blas_avx2_sgemm_zero_desc(SgemmLegacyDesc *) {}
 void orb_blas_avx2_sgemm_get_optimal_kernel(SgemmLegacyDesc *) {}
 void orb_blas_avx2_sgemm_set_blks_size(const int64_t *, const int64_t *, const int64_t *, SgemmLegacyDesc *) {}
+void orb_blas_avx2_sgemm_get_blks_size(const int64_t *, const int64_t *, const int64_t *, SgemmLegacyDesc *) {}
+int orb_blas_avx2_xsgemm_par(const char *, const char *, const int64_t *, const int64_t *, const int64_t *,
+                             const float *, const float *, const int64_t *, const float *, const int64_t *,
+                             const float *, float *, const int64_t *, SgemmLegacyDesc *, int) {
+    return 0;
+}
 int64_t orb_blas_avx2_sgemm_get_bufs_size(const int64_t *, const int64_t *, const int64_t *, SgemmLegacyDesc *) {
     return 0;
 }
