@@ -1,20 +1,24 @@
-// sgemm_bench - single-thread SGEMM speed of libvorte_blas against a baseline.
+// sgemm_bench - SGEMM speed of libvorte_blas against a baseline.
 //
 // Both libraries are loaded with dlopen (each keeps its own symbols) and
 // called through cblas_sgemm in column-major layout on the same operands.
-// The 256-bit fused multiply-add peak of this core is measured first, with
-// an FMA loop of independent accumulators, so that every figure can be read
-// as a share of what the machine can do.  For every shape the best of
-// several timed runs counts.
+// The peak of this core is measured first so that every figure can be read
+// as a share of what the machine can do: the 256-bit fused multiply-add
+// peak for the FMA kernels, or the 128-bit multiply+add peak (separate
+// mulps and addps) for the SSE kernel sets.  For every shape and thread
+// count the best of several timed runs counts; with more than one thread
+// count the speed-up over the first count is printed as well.
 //
-//   sgemm_bench LIBVORTE_BLAS [BASELINE_LIBRARY]
-// Set the libraries' own environment (processor identity, thread counts,
-// the baseline's core type) before starting; run_sgemm_bench.sh does.
+//   sgemm_bench [--peak=fma256|muladd128] [--shapes=all|large] [--threads=1,2]
+//               LIBVORTE_BLAS [BASELINE_LIBRARY]
+// Set the libraries' own environment (processor identity, the baseline's
+// core type) before starting; run_sgemm_bench.sh does.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -60,6 +64,39 @@ double measure_fma_peak() {
     return best;
 }
 
+// Flops per second of 128-bit multiplies and adds issued side by side: eight
+// independent multiply results feeding eight independent add chains, the
+// pattern of the SSE kernels, in assembly.
+double measure_muladd128_peak() {
+    const long iterations = 4000000;
+    double best = 0;
+    for (int trial = 0; trial < 60; ++trial) {
+        long count = iterations;
+        double t0 = seconds();
+        __asm__ volatile(
+            "xorps %%xmm0, %%xmm0\n\t movaps %%xmm0, %%xmm1\n\t movaps %%xmm0, %%xmm2\n\t"
+            "movaps %%xmm0, %%xmm3\n\t movaps %%xmm0, %%xmm4\n\t movaps %%xmm0, %%xmm5\n\t"
+            "movaps %%xmm0, %%xmm6\n\t movaps %%xmm0, %%xmm7\n\t movaps %%xmm0, %%xmm15\n\t"
+            "1:\n\t"
+            "movaps %%xmm15, %%xmm8\n\t mulps %%xmm15, %%xmm8\n\t addps %%xmm8, %%xmm0\n\t"
+            "movaps %%xmm15, %%xmm9\n\t mulps %%xmm15, %%xmm9\n\t addps %%xmm9, %%xmm1\n\t"
+            "movaps %%xmm15, %%xmm10\n\t mulps %%xmm15, %%xmm10\n\t addps %%xmm10, %%xmm2\n\t"
+            "movaps %%xmm15, %%xmm11\n\t mulps %%xmm15, %%xmm11\n\t addps %%xmm11, %%xmm3\n\t"
+            "movaps %%xmm15, %%xmm12\n\t mulps %%xmm15, %%xmm12\n\t addps %%xmm12, %%xmm4\n\t"
+            "movaps %%xmm15, %%xmm13\n\t mulps %%xmm15, %%xmm13\n\t addps %%xmm13, %%xmm5\n\t"
+            "movaps %%xmm15, %%xmm14\n\t mulps %%xmm15, %%xmm14\n\t addps %%xmm14, %%xmm6\n\t"
+            "movaps %%xmm15, %%xmm8\n\t mulps %%xmm15, %%xmm8\n\t addps %%xmm8, %%xmm7\n\t"
+            "dec %0\n\t jnz 1b"
+            : "+r"(count)
+            :
+            : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11",
+              "xmm12", "xmm13", "xmm14", "xmm15", "cc");
+        double t = seconds() - t0;
+        best = std::max(best, iterations * 8.0 * 8.0 / t);
+    }
+    return best;
+}
+
 struct Shape {
     char ta, tb;      // 'N' or 'T'
     int m, n, k;
@@ -78,29 +115,75 @@ double time_sgemm(const Library &lib, const Shape &s, const std::vector<float> &
 
 }  // namespace
 
+// The command line.
+struct Options {
+    bool muladd128 = false;          // measure against the 128-bit multiply+add peak
+    bool large_only = false;         // only the 2048^3 product
+    std::vector<int> threads{1};     // thread counts to time, the first is the base of the speed-up
+    const char *library = nullptr;   // libvorte_blas.so
+    const char *baseline = nullptr;  // the baseline library, or null
+};
+
+bool parse_options(int argc, char **argv, Options &o) {
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (std::strcmp(arg, "--peak=muladd128") == 0) o.muladd128 = true;
+        else if (std::strcmp(arg, "--peak=fma256") == 0) o.muladd128 = false;
+        else if (std::strcmp(arg, "--shapes=large") == 0) o.large_only = true;
+        else if (std::strcmp(arg, "--shapes=all") == 0) o.large_only = false;
+        else if (std::strncmp(arg, "--threads=", 10) == 0) {
+            o.threads.clear();
+            for (const char *p = arg + 10; *p;) {
+                char *end;
+                long t = std::strtol(p, &end, 10);
+                if (end == p || t < 1) return false;
+                o.threads.push_back(int(t));
+                p = *end == ',' ? end + 1 : end;
+            }
+        } else if (arg[0] == '-') return false;
+        else if (!o.library) o.library = arg;
+        else if (!o.baseline) o.baseline = arg;
+        else return false;
+    }
+    return o.library != nullptr && !o.threads.empty();
+}
+
 int main(int argc, char **argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s LIBVORTE_BLAS [BASELINE_LIBRARY]\n", argv[0]);
+    Options opt;
+    if (!parse_options(argc, argv, opt)) {
+        std::fprintf(stderr,
+                     "usage: %s [--peak=fma256|muladd128] [--shapes=all|large] [--threads=1,2] LIBVORTE_BLAS "
+                     "[BASELINE_LIBRARY]\n",
+                     argv[0]);
         return 2;
     }
     std::vector<Library> libs(1);
-    if (!bench::load_library(argv[1], "libvorte_blas", libs[0])) return 1;
-    if (argc > 2) {
+    if (!bench::load_library(opt.library, "libvorte_blas", libs[0])) return 1;
+    if (opt.baseline) {
         Library base;
-        if (bench::load_library(argv[2], "baseline", base)) libs.push_back(base);
+        if (bench::load_library(opt.baseline, "baseline", base)) libs.push_back(base);
     }
+    if (opt.threads.size() > 1 || opt.threads[0] != 1)
+        for (const Library &lib : libs)
+            if (!lib.set_threads) {
+                std::fprintf(stderr, "%s has no thread-count setter\n", lib.label.c_str());
+                return 1;
+            }
 
-    double peak = measure_fma_peak() / 1e9;
-    std::printf("256-bit FMA peak of one core: %.1f GFLOPS\n\n", peak);
+    double peak = (opt.muladd128 ? measure_muladd128_peak() : measure_fma_peak()) / 1e9;
+    std::printf("%s peak of one core: %.1f GFLOPS\n\n", opt.muladd128 ? "128-bit multiply+add" : "256-bit FMA",
+                peak);
 
     std::vector<Shape> shapes = {{'N', 'N', 2048, 2048, 2048}};
-    for (int size : {64, 128, 256, 512})
-        for (char ta : {'N', 'T'})
-            for (char tb : {'N', 'T'}) shapes.push_back({ta, tb, size, size, size});
+    if (!opt.large_only)
+        for (int size : {64, 128, 256, 512})
+            for (char ta : {'N', 'T'})
+                for (char tb : {'N', 'T'}) shapes.push_back({ta, tb, size, size, size});
 
-    std::printf("%-6s %-16s", "op", "m x n x k");
-    for (const Library &lib : libs) std::printf(" %28s", (lib.label + " GFLOPS (%peak)").c_str());
+    std::printf("%-6s %-16s %-7s", "op", "m x n x k", "threads");
+    for (const Library &lib : libs) std::printf(" %30s", (lib.label + " GFLOPS (%peak 1 core)").c_str());
     if (libs.size() > 1) std::printf("  ours/baseline");
+    if (opt.threads.size() > 1) std::printf("  ours speed-up");
     std::printf("\n");
 
     std::mt19937 rng(7);
@@ -113,15 +196,22 @@ int main(int argc, char **argv) {
         char op[8], dims[32];
         std::snprintf(op, sizeof op, "%c%c", s.ta, s.tb);
         std::snprintf(dims, sizeof dims, "%d x %d x %d", s.m, s.n, s.k);
-        std::printf("%-6s %-16s", op, dims);
-        std::vector<double> gflops;
-        for (const Library &lib : libs) {
-            gflops.push_back(time_sgemm(lib, s, a, b, c));
-            std::printf(" %20.1f (%5.1f%%)", gflops.back(), 100.0 * gflops.back() / peak);
+        double ours_first = 0;
+        for (size_t ti = 0; ti < opt.threads.size(); ++ti) {
+            int threads = opt.threads[ti];
+            std::printf("%-6s %-16s %-7d", op, dims, threads);
+            std::vector<double> gflops;
+            for (const Library &lib : libs) {
+                if (lib.set_threads) lib.set_threads(threads);
+                gflops.push_back(time_sgemm(lib, s, a, b, c));
+                std::printf(" %22.1f (%5.1f%%)", gflops.back(), 100.0 * gflops.back() / peak);
+            }
+            if (ti == 0) ours_first = gflops[0];
+            if (libs.size() > 1) std::printf("  %13.2f", gflops[0] / gflops[1]);
+            if (opt.threads.size() > 1) std::printf("  %13.2f", gflops[0] / ours_first);
+            std::printf("\n");
+            std::fflush(stdout);
         }
-        if (libs.size() > 1) std::printf("  %13.2f", gflops[0] / gflops[1]);
-        std::printf("\n");
-        std::fflush(stdout);
     }
     return 0;
 }
