@@ -16,36 +16,20 @@
 // scaling and special values of alpha and beta included; each route whose
 // engine is not part of the library yet ends there, in a small function
 // named after the route.  The degenerate shapes go to the matrix-vector
-// driver and the rank-1 path.
+// driver (sgemm_vector_shapes.h) and the rank-1 path.
 #include "blas/gemm/sgemm_driver.h"
 
 #include "blas/gemm/gemm_records.h"
+#include "blas/gemm/legacy_driver.h"
+#include "blas/gemm/sgemm_vector_shapes.h"
 #include "blas/gemv/scopy_driver.h"
 #include "blas/gemv/sgemmger_driver.h"
-#include "blas/gemv/sgemv_driver.h"
 #include "blas/kernels/dispatchers.h"
 #include "orb_memory.h"
 #include "orb_service.h"
 #include "orb_threads.h"
 
 namespace {
-
-// The thirteen arguments of a call, integers 64-bit, as the driver got them.
-struct SgemmCall {
-    const char *transa;   // transposition character of A
-    const char *transb;   // transposition character of B
-    const int64_t *m;     // rows of op(A) and C
-    const int64_t *n;     // columns of op(B) and C
-    const int64_t *k;     // columns of op(A), rows of op(B)
-    const float *alpha;   // scale of the product
-    const float *a;       // A
-    const int64_t *lda;   // leading dimension of A
-    const float *b;       // B
-    const int64_t *ldb;   // leading dimension of B
-    const float *beta;    // scale of C
-    float *c;             // C
-    const int64_t *ldc;   // leading dimension of C
-};
 
 // Interface version of the kernel sets that describe themselves to the
 // partitioned drivers (AVX2, AVX-512); the others speak version 1.
@@ -82,7 +66,8 @@ void run_partitioned(const SgemmCall &g, const ThreadOpts & /*opts*/) {
 }
 
 void run_legacy_driver(const SgemmCall &g) {
-    run_serial(g);  // replaced by orb_blas_sgemm_omp_driver_v1 with the thirteen arguments
+    orb_blas_sgemm_omp_driver_v1(g.transa, g.transb, g.m, g.n, g.k, g.alpha, g.a, g.lda, g.b, g.ldb, g.beta, g.c,
+                                 g.ldc);
 }
 
 void run_striped(const SgemmCall &g, int /*stripes*/) {
@@ -91,24 +76,6 @@ void run_striped(const SgemmCall &g, int /*stripes*/) {
 
 // The 64-bit unit stride of the matrix-vector and copy calls.
 const int64_t kUnitStride = 1;
-
-// C is one row: C' := alpha*op(B)'*op(A)' + beta*C', a matrix-vector product
-// on B whose x is the row of op(A) (stride lda, or 1 when A is transposed)
-// and whose y is the row of C (stride ldc).
-void run_one_row_product(const SgemmCall &g) {
-    const int64_t *x_stride = is_plain(g.transa) ? g.lda : &kUnitStride;
-    if (is_plain(g.transb)) orb_blas_sgemv("T", g.k, g.n, g.alpha, g.b, g.ldb, g.a, x_stride, g.beta, g.c, g.ldc);
-    else orb_blas_sgemv("N", g.n, g.k, g.alpha, g.b, g.ldb, g.a, x_stride, g.beta, g.c, g.ldc);
-}
-
-// C is one column: a matrix-vector product on A whose x is the column of
-// op(B) (stride 1, or ldb when B is transposed) and whose y is C.
-void run_one_column_product(const SgemmCall &g) {
-    const int64_t *x_stride = is_plain(g.transb) ? &kUnitStride : g.ldb;
-    if (is_plain(g.transa))
-        orb_blas_sgemv("N", g.m, g.k, g.alpha, g.a, g.lda, g.b, x_stride, g.beta, g.c, &kUnitStride);
-    else orb_blas_sgemv("T", g.k, g.m, g.alpha, g.a, g.lda, g.b, x_stride, g.beta, g.c, &kUnitStride);
-}
 
 // Strides of the column of op(A) and the row of op(B) when k is 1.
 struct RankOneVectors {
@@ -153,9 +120,9 @@ void run_strict(const SgemmCall &g) {
 bool ran_degenerate_shape(const SgemmCall &g) {
     if (*g.k == 0) return false;
     if (*g.m == 1) {
-        run_one_row_product(g);
+        orb_sgemm_one_row_product(g);
     } else if (*g.n == 1) {
-        run_one_column_product(g);
+        orb_sgemm_one_column_product(g);
     } else if (*g.k == 1) {
         RankOneVectors vectors = rank_one_vectors(g);
         if (vectors.inc_a != 1 && *g.m >= kGatherMinRows) run_gathered_rank_one_update(g, vectors);
