@@ -6,12 +6,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/tools/install_deps.sh"
 "$root/tools/configure.sh" "$root/build" -DORB_BUILD_TESTS=OFF
 ninja -C "$root/build" orb_info host_demo vorte_blas >/dev/null
-# SGEMM's kernels exist so far in the AVX2 set only: the demo presents the
-# processor as "GenuineRuzuv" capped at AVX2 (see ORB_SIMULATE_CPU in the
-# README) unless the caller chose a presentation.
-if [ -z "${ORB_SIMULATE_CPU+set}" ]; then
-  export ORB_SIMULATE_CPU=ruzuv ORB_ENABLE_INSTRUCTIONS=AVX2
-fi
+# The demo runs on the processor as it is, unless the caller chose another
+# presentation (see ORB_SIMULATE_CPU in the README).
 "$root/build/tools/orb_info"
 echo
 "$root/build/tools/host_demo" "$root/build/libvorte_blas.so"
