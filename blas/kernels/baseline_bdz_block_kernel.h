@@ -11,12 +11,14 @@
 // four B values is broadcast from memory, and eight fused multiply-adds
 // follow.  Eight chains at a multiply-add latency of four cycles just cover
 // two pipes, so the loop carries nothing else: the k loop is unrolled by
-// four, B is prefetched 256 bytes ahead, the C tile is fetched when the tile
-// starts and added in at the end, and every tile fetches a slice of the next
-// strip's A panel into the second-level cache so that the strip after it
-// does not start on a cold panel.  Narrower tiles split the k steps of each
-// group of four over two accumulator sets (even and odd steps), added before
-// the last k mod 4 steps, to keep enough sums in flight.
+// four; each group of four k steps fetches one line of the next B panel into
+// the first-level cache, so that a tile never waits on the second level for
+// B; the C tile is fetched when the tile starts and added in at the end; and
+// every tile fetches a slice of the next strip's A panel into the
+// second-level cache so that the strip after it does not start on a cold
+// panel.  Narrower tiles split the k steps of each group of four over two
+// accumulator sets (even and odd steps), added before the last k mod 4
+// steps, to keep enough sums in flight.
 //
 // The kernels are compiled once per multiply-add form: the including file
 // supplies a policy with madd(a, b, acc) = a*b + acc for __m256 and __m128
@@ -32,8 +34,6 @@
 
 namespace {
 
-// Distance of the B prefetch in the k loop, in floats (256 bytes).
-constexpr int64_t kBdzBPrefetchAhead = 64;
 // Bytes of a cache line.
 constexpr int64_t kBdzLine = 64;
 
@@ -115,8 +115,9 @@ struct BdzTile {
             for (int j = 0; j < C; ++j) sum[j][q] = Fma::madd(av[q], bv[j], sum[j][q]);
     }
 
-    __attribute__((always_inline)) void group(const float *a, const float *b) {
-        if constexpr (kFull) _mm_prefetch(reinterpret_cast<const char *>(b + kBdzBPrefetchAhead), _MM_HINT_T0);
+    // ahead: floats from a B position to the same position in the next panel.
+    __attribute__((always_inline)) void group(const float *a, const float *b, int64_t ahead) {
+        if constexpr (kFull) _mm_prefetch(reinterpret_cast<const char *>(b + ahead), _MM_HINT_T0);
         step(acc, a, b);
         bdz_keep_steps_apart();
         step(kTwoSets ? odd : acc, a + R, b + C);
@@ -136,7 +137,7 @@ struct BdzTile {
             }
         for (int j = 0; j < C; ++j)
             for (int q = 0; q < kChunks; ++q) acc[j][q] = odd[j][q] = L::zero();
-        for (int64_t g = k / 4; g > 0; --g, a += 4 * R, b += 4 * C) group(a, b);
+        for (int64_t g = k / 4; g > 0; --g, a += 4 * R, b += 4 * C) group(a, b, C * k);
         if constexpr (kTwoSets)
             for (int j = 0; j < C; ++j)
                 for (int q = 0; q < kChunks; ++q) acc[j][q] = L::add(acc[j][q], odd[j][q]);
