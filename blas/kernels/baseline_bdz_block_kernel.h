@@ -15,7 +15,7 @@
 // the first-level cache, so that a tile never waits on the second level for
 // B; the C tile is fetched when the tile starts and added in at the end; and
 // every tile fetches a slice of the next strip's A panel into the
-// second-level cache so that the strip after it does not start on a cold
+// first-level cache so that the strip after it does not start on a cold
 // panel.  Narrower tiles split the k steps of each group of four over two
 // accumulator sets (even and odd steps), added before the last k mod 4
 // steps, to keep enough sums in flight.
@@ -154,7 +154,7 @@ struct BdzTile {
 
 // One strip of R rows across the n columns of the packed B block.  next is
 // the packed A panel of the following strip (or null): each tile fetches an
-// equal share of its lines into the second-level cache.
+// equal share of its lines into the first-level cache.
 template <class Fma, int R>
 void bdz_strip(int64_t n, int64_t k, const float *a, const float *b, float *c, int64_t ldc, const float *next,
                int64_t next_rows) {
@@ -165,7 +165,7 @@ void bdz_strip(int64_t n, int64_t k, const float *a, const float *b, float *c, i
     int64_t fetched = 0;
     auto fetch_share = [&]() {
         for (int64_t l = 0; l < lines_per_tile && fetched < next_lines; ++l, ++fetched)
-            _mm_prefetch(fetch + fetched * kBdzLine, _MM_HINT_T1);
+            _mm_prefetch(fetch + fetched * kBdzLine, _MM_HINT_T0);
     };
     int64_t j = 0;
     for (; n - j >= 4; j += 4) {
