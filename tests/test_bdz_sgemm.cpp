@@ -17,8 +17,8 @@
 #include <random>
 #include <vector>
 
-#include "blas/kernels/cnr_def/cnr_def_bdz_kernels.h"
-#include "blas/kernels/def/def_bdz_kernels.h"
+#include "blas/kernels/cnr_def/cnr_def_kernels.h"
+#include "blas/kernels/def/def_kernels.h"
 #include "blas/kernels/dispatchers.h"
 #include "orb_service.h"
 #include "service/cpu_identity.h"

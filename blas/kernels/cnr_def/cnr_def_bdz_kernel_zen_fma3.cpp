@@ -2,7 +2,7 @@
 // in its Zen form: the shared kernel (baseline_bdz_block_kernel.h) on the
 // three-operand fused multiply-add.  Compiled for AVX and FMA3; called only
 // when the processor is a Zen.
-#include "blas/kernels/cnr_def/cnr_def_bdz_kernels.h"
+#include "blas/kernels/cnr_def/cnr_def_kernels.h"
 #include "blas/kernels/baseline_bdz_block_kernel.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // def_bdz_blocking.cpp - blocking and packing buffer of the def set's
 // Bulldozer/Zen sub-model (rules in baseline_bdz_blocking.h).
-#include "blas/kernels/def/def_bdz_kernels.h"
+#include "blas/kernels/def/def_kernels.h"
 #include "blas/kernels/baseline_bdz_blocking.h"
 
 extern "C" {

@@ -2,7 +2,7 @@
 //
 // The shared driver (baseline_bdz_driver.h) on this set's members: its own
 // scaler and buffer-free product, and the sub-model packers and kernels.
-#include "blas/kernels/def/def_bdz_kernels.h"
+#include "blas/kernels/def/def_kernels.h"
 #include "blas/kernels/baseline_bdz_driver.h"
 
 namespace {

@@ -5,7 +5,7 @@
 // Bulldozer-family one (FMA4 present).
 #include <x86intrin.h>
 
-#include "blas/kernels/def/def_bdz_kernels.h"
+#include "blas/kernels/def/def_kernels.h"
 #include "blas/kernels/baseline_bdz_block_kernel.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // def_bdz_packers.cpp - the panel packers of the def set's Bulldozer/Zen
 // sub-model (layouts in baseline_bdz_packers.h).  A is packed with alpha
 // folded in, B unscaled.
-#include "blas/kernels/def/def_bdz_kernels.h"
+#include "blas/kernels/def/def_kernels.h"
 #include "blas/kernels/baseline_bdz_packers.h"
 
 extern "C" {
