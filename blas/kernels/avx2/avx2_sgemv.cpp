@@ -65,8 +65,12 @@ __attribute__((always_inline)) inline __m256 add_columns(__m256 acc, const float
     return acc;
 }
 
+// When prefetching, the passes past prefetch_below ask instead for the first
+// rows of the next group's columns (next_group floats further on, 0 when no
+// group follows), so that those streams do not start cold; this matters most
+// for the short columns a member of a row-split team reads.
 template <int Cols>
-void update_column_group(int64_t m, const float *a, int64_t lda, const float *scale, float *y) {
+void update_column_group(int64_t m, const float *a, int64_t lda, const float *scale, float *y, int64_t next_group) {
     const float *col[Cols];
     __m256 t[Cols];
     for (int c = 0; c < Cols; ++c) {
@@ -76,12 +80,21 @@ void update_column_group(int64_t m, const float *a, int64_t lda, const float *sc
     int64_t i = 0;
     // Main part: 32 rows, four independent registers of y.
     const int64_t prefetch_below = m - kPrefetchAhead - 31;
+    const bool lead_in = prefetch_below > 0 && next_group != 0;
     for (; m - i >= 32; i += 32) {
-        if (i < prefetch_below)
+        if (i < prefetch_below) {
             for (int c = 0; c < Cols; ++c) {
                 prefetch_ahead(col[c] + i);
                 prefetch_ahead(col[c] + i + 16);
             }
+        } else if (lead_in) {
+            // Rows from max(0, i + kPrefetchAhead - m) of the next columns, all below m.
+            const int64_t next_row = i + kPrefetchAhead - m > 0 ? i + kPrefetchAhead - m : 0;
+            for (int c = 0; c < Cols; ++c) {
+                prefetch_ahead(col[c] + next_group + next_row - kPrefetchAhead);
+                prefetch_ahead(col[c] + next_group + next_row + 16 - kPrefetchAhead);
+            }
+        }
         __m256 y0 = _mm256_loadu_ps(y + i), y1 = _mm256_loadu_ps(y + i + 8);
         __m256 y2 = _mm256_loadu_ps(y + i + 16), y3 = _mm256_loadu_ps(y + i + 24);
         for (int c = 0; c < Cols; ++c) {
@@ -248,16 +261,16 @@ void orb_blas_avx2_xsgemv_n(const int64_t *m, const int64_t *n, const float *alp
     int64_t j = 0;
     for (; cols - j >= 4; j += 4) {
         const float t[4] = {al * x0[j * inc], al * x0[(j + 1) * inc], al * x0[(j + 2) * inc], al * x0[(j + 3) * inc]};
-        update_column_group<4>(rows, a + j * ld, ld, t, y);
+        update_column_group<4>(rows, a + j * ld, ld, t, y, cols - j >= 8 ? 4 * ld : 0);
     }
     if (cols & 2) {
         const float t[2] = {al * x0[j * inc], al * x0[(j + 1) * inc]};
-        update_column_group<2>(rows, a + j * ld, ld, t, y);
+        update_column_group<2>(rows, a + j * ld, ld, t, y, 0);
         j += 2;
     }
     if (cols & 1) {
         const float t[1] = {al * x0[j * inc]};
-        update_column_group<1>(rows, a + j * ld, ld, t, y);
+        update_column_group<1>(rows, a + j * ld, ld, t, y, 0);
     }
 }
 
