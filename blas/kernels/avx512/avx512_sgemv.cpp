@@ -6,6 +6,9 @@
 //
 // Rows go in blocks of 16 (one 512-bit register) with a masked tail, so
 // nothing outside the arrays is touched and no result depends on alignment.
+// A full block of a column is read as two 256-bit halves: at the usual
+// 16-byte offset of an allocation a 64-byte load would cross a cache line
+// every time, a half only every other time.
 // The main loops take two blocks per pass.  When A is too large for the
 // caches they also ask for the columns' data 1 KiB ahead: eight columns are
 // eight concurrent streams from memory, more than the hardware prefetcher
@@ -113,6 +116,12 @@ struct StridedVector {
     }
 };
 
+// Sixteen floats at p as two 256-bit loads: on an address that is not a
+// multiple of 64 bytes only one of the halves can cross a cache line.
+__attribute__((always_inline)) inline __m512 load_halves(const float *p) {
+    return _mm512_insertf32x8(_mm512_castps256_ps512(_mm256_loadu_ps(p)), _mm256_loadu_ps(p + 8), 1);
+}
+
 // ---------------------------------------------------------------------------
 // No transpose.
 
@@ -122,7 +131,7 @@ template <class Y>
 __attribute__((always_inline)) inline void update_eight_block(int64_t i, const float *const *col, const __m512 *t,
                                                                const Y &y) {
     __m512 a[8];
-    for (int c = 0; c < 8; ++c) a[c] = _mm512_loadu_ps(col[c] + i);
+    for (int c = 0; c < 8; ++c) a[c] = load_halves(col[c] + i);
     __m512 upper = _mm512_add_ps(_mm512_fmadd_ps(t[4], a[4], _mm512_fmadd_ps(t[6], a[6], y.load(i))),
                                  _mm512_fmadd_ps(t[5], a[5], _mm512_mul_ps(t[7], a[7])));
     __m512 lower = _mm512_add_ps(_mm512_fmadd_ps(t[0], a[0], _mm512_mul_ps(t[2], a[2])),
@@ -164,7 +173,7 @@ void update_column_chain(int64_t m, const float *const *col, const __m512 *t, co
     int64_t i = 0;
     for (; m - i >= 16; i += 16) {
         __m512 acc = y.load(i);
-        for (int c = 0; c < Cols; ++c) acc = _mm512_fmadd_ps(t[c], _mm512_loadu_ps(col[c] + i), acc);
+        for (int c = 0; c < Cols; ++c) acc = _mm512_fmadd_ps(t[c], load_halves(col[c] + i), acc);
         y.store(i, acc);
     }
     if (i < m) {
@@ -239,12 +248,12 @@ void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot,
         if (i < prefetch_below)
             for (int c = 0; c < Cols; ++c) prefetch_ahead(col[c] + i);
         const __m512 x0 = x.load(i), x1 = x.load(i + 16);
-        for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(_mm512_loadu_ps(col[c] + i), x0, acc[c]);
-        for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(_mm512_loadu_ps(col[c] + i + 16), x1, acc[c]);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(load_halves(col[c] + i), x0, acc[c]);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(load_halves(col[c] + i + 16), x1, acc[c]);
     }
     for (; m - i >= 16; i += 16) {
         const __m512 xv = x.load(i);
-        for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(_mm512_loadu_ps(col[c] + i), xv, acc[c]);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(load_halves(col[c] + i), xv, acc[c]);
     }
     if (i < m) {
         const __mmask16 k = lanes_below(m - i);
