@@ -7,11 +7,18 @@
 // panel (16 x kc floats, at most 12 KiB) stays in the first-level cache
 // while the B panels of the block stream past it from the second level.
 // A 16 x 4 tile lives in eight 256-bit accumulators, two per column, for the
-// whole k loop: per k step two 8-float vectors of A are loaded, each of the
-// four B values is broadcast from memory, and eight fused multiply-adds
-// follow.  Eight chains at a multiply-add latency of four cycles just cover
-// two pipes, so the loop carries nothing else: the k loop is unrolled by
-// four; each group of four k steps fetches one line of the next B panel into
+// whole k loop: per k step two 8-float vectors of A are loaded and each of
+// the four B values is broadcast from memory.  Eight chains of fused
+// multiply-adds at a latency of four cycles only just cover two pipes, and
+// any late load stalls them.  Where the processor adds on pipes of its own
+// (Zen), the kernel therefore takes the k steps in pairs: the pair's two
+// products of an accumulator are formed off the chain (a multiply, then a
+// fused multiply-add onto it) and added to the accumulator, which then
+// waits on one short addition per two k steps.  Where additions share the
+// multiply-add pipes (Bulldozer), the extra addition would cost more than it
+// saves, and each k step is one fused multiply-add per accumulator.
+// The k loop is unrolled by four; each group of four k steps fetches one
+// line of the next B panel into
 // the first-level cache, so that a tile never waits on the second level for
 // B; the C tile is fetched when the tile starts and added in at the end; and
 // every tile fetches a slice of the next strip's A panel into the
@@ -22,7 +29,8 @@
 //
 // The kernels are compiled once per multiply-add form: the including file
 // supplies a policy with madd(a, b, acc) = a*b + acc for __m256 and __m128
-// (FMA3 for Zen, FMA4 for Bulldozer).  Everything here has internal linkage
+// (FMA3 for Zen, FMA4 for Bulldozer) and kPairSteps, whether the full tile
+// takes its k steps in pairs as described above.  Everything here has internal linkage
 // so that the two instantiations, compiled for different instruction sets,
 // are never merged by the linker.
 #ifndef ORB_BLAS_KERNELS_BASELINE_BDZ_BLOCK_KERNEL_H
@@ -49,6 +57,7 @@ struct BdzWideColumn {
     static void store(float *p, V v) { _mm256_storeu_ps(p, v); }
     static V broadcast(const float *p) { return _mm256_broadcast_ss(p); }
     static V add(V x, V y) { return _mm256_add_ps(x, y); }
+    static V mul(V x, V y) { return _mm256_mul_ps(x, y); }
 };
 template <>
 struct BdzColumn<16> : BdzWideColumn {
@@ -70,6 +79,7 @@ struct BdzColumn<4> {
     static void store(float *p, V v) { _mm_storeu_ps(p, v); }
     static V broadcast(const float *p) { return _mm_broadcast_ss(p); }
     static V add(V x, V y) { return _mm_add_ps(x, y); }
+    static V mul(V x, V y) { return _mm_mul_ps(x, y); }
 };
 // Two rows: the low half of a 128-bit vector, moved as 64 bits.
 template <>
@@ -115,9 +125,30 @@ struct BdzTile {
             for (int j = 0; j < C; ++j) sum[j][q] = Fma::madd(av[q], bv[j], sum[j][q]);
     }
 
+    // Two k steps added to the sums at once: per column and A chunk, the
+    // step pair's products a0*b0 + a1*b1 are formed apart from the sum (a
+    // multiply, then a multiply-add) and the sum takes one addition.
+    __attribute__((always_inline)) static void step_pair(V (&sum)[C][kChunks], const float *a, const float *b) {
+        V a0[kChunks], a1[kChunks];
+        for (int q = 0; q < kChunks; ++q) {
+            a0[q] = L::load(a + q * L::kWidth);
+            a1[q] = L::load(a + R + q * L::kWidth);
+        }
+        for (int j = 0; j < C; ++j) {
+            const V b0 = L::broadcast(b + j), b1 = L::broadcast(b + C + j);
+            for (int q = 0; q < kChunks; ++q) sum[j][q] = L::add(sum[j][q], Fma::madd(a1[q], b1, L::mul(a0[q], b0)));
+        }
+    }
+
     // ahead: floats from a B position to the same position in the next panel.
     __attribute__((always_inline)) void group(const float *a, const float *b, int64_t ahead) {
         if constexpr (kFull) _mm_prefetch(reinterpret_cast<const char *>(b + ahead), _MM_HINT_T0);
+        if constexpr (kFull && Fma::kPairSteps) {
+            step_pair(acc, a, b);
+            bdz_keep_steps_apart();
+            step_pair(acc, a + 2 * R, b + 2 * C);
+            return;
+        }
         step(acc, a, b);
         bdz_keep_steps_apart();
         step(kTwoSets ? odd : acc, a + R, b + C);

@@ -12,6 +12,7 @@ namespace {
 
 // a*b + acc with FMA4.
 struct Fma4 {
+    static constexpr bool kPairSteps = false;  // Bulldozer adds on its multiply-add pipes
     static __m256 madd(__m256 a, __m256 b, __m256 acc) { return _mm256_macc_ps(a, b, acc); }
     static __m128 madd(__m128 a, __m128 b, __m128 acc) { return _mm_macc_ps(a, b, acc); }
 };

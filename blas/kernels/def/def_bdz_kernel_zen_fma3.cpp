@@ -9,6 +9,7 @@ namespace {
 
 // a*b + acc with FMA3.
 struct Fma3 {
+    static constexpr bool kPairSteps = true;  // Zen adds on pipes of its own
     static __m256 madd(__m256 a, __m256 b, __m256 acc) { return _mm256_fmadd_ps(a, b, acc); }
     static __m128 madd(__m128 a, __m128 b, __m128 acc) { return _mm_fmadd_ps(a, b, acc); }
 };
