@@ -1,28 +1,30 @@
 // mc3_block_kernel.cpp - the block kernel of the mc3 set: packed A times
 // packed B into a block of C, with 128-bit multiplies and separate adds.
 //
-// A 4 x 8 tile of C lives in eight accumulators, one per column.  Before a
-// B panel is multiplied, sgemm_copyb_ext spreads it into a scratch area on
-// the stack in broadcast form (each B value four times, 32 floats per k
-// step).  A k step then loads the four A values of the tile once and, for
-// each of the eight columns, loads its spread B value as a vector,
-// multiplies and adds: eight multiplies, eight adds and nine loads, with no
-// shuffle in the loop.  Broadcasting or rotating inside the loop would cost
-// shuffles, which share the multiply and add pipes (measured on the tile
-// alone, rotating A loses about a tenth of the speed); the nine 128-bit
-// loads, at two per cycle, are what bounds this loop, at 4.5 cycles a step
-// against 4 for the arithmetic.  The k loop is unrolled by eight, with a
-// loop of four for the rest.
+// A 4 x 8 tile of C lives in eight accumulators, two per row (columns 0-3
+// and 4-7).  Before an A panel is multiplied, sgemm_copya_ext spreads it into
+// a scratch area on the stack in broadcast form (each A value four times, 16
+// floats per k step).  A k step then loads the eight B values of the panel
+// as two vectors and, for each of the four rows, multiplies its spread A
+// value by both and adds: eight multiplies and eight adds.  A two-operand
+// multiply overwrites an operand, so a spread value that serves both B
+// vectors costs a register copy, and copies compete with the arithmetic;
+// the first-level cache, at two 128-bit loads a cycle, has room for eight
+// loads in the four cycles the arithmetic takes.  Rows 0 and 2 therefore
+// load their spread value once and copy it, rows 1 and 3 load it once per B
+// vector: eight loads and two copies a step.  Broadcasting or rotating
+// inside the loop would cost shuffles, which share the multiply and add
+// pipes.  The k loop is unrolled by eight, with a loop of four for the rest.
+// At the end of the tile the rows are transposed into columns of C.
 //
-// Loop order.  The spread panel (32 KiB for 256 steps) stays in the
-// first-level cache while a run of 4-row A panels streams past it from the
-// second-level cache; the run is cut so that its packed A fits beside the B
-// block there.  Kernel version 4 says the packed B block itself fits in
-// 512 KiB and should stay in that cache too, so a run holds 384 KiB of A;
-// version 2 (a larger B block, streamed from further out) gives the run
-// 768 KiB.  Within a run the tiles of one panel go down the rows, so each
-// line of C is used by four tiles in a row; the C tile 16 rows ahead is
-// prefetched while a tile is computed.
+// Loop order.  The B panels are taken in groups that stay in the second-level
+// cache: kernel version 4 says the whole packed B block fits in 512 KiB, so
+// the group is the whole block; version 2 (a larger B block) takes groups of
+// 384 KiB.  For each group, every 4-row A panel of the block is spread once
+// (16 KiB for 256 steps, kept in the first-level cache) and multiplied by all
+// the B panels of the group as they stream past from the second level; the
+// next A panel is fetched meanwhile.  Four A panels in a row share the lines
+// of C they update.
 //
 // k is taken in chunks of at most 256 steps, the size of the scratch; the
 // first chunk applies beta, the others accumulate.  The eight kernels are
@@ -44,11 +46,9 @@ namespace {
 using mc3::kPanelCols;
 using mc3::kPanelRows;
 
-constexpr int64_t kChunkSteps = 256;       // k steps spread into the scratch at once
-constexpr int64_t kSpreadPanelFloats = 4 * kPanelCols;  // scratch floats per k step
-constexpr int64_t kRunBytesVersion4 = 384 * 1024;  // packed A per run when B stays in L2
-constexpr int64_t kRunBytesVersion2 = 768 * 1024;  // packed A per run when B streams
-constexpr int64_t kCPrefetchRows = 16;     // the C tile this many rows ahead is prefetched
+constexpr int64_t kChunkSteps = 256;                    // k steps spread into the scratch at once
+constexpr int64_t kSpreadPanelFloats = 4 * kPanelRows;  // scratch floats per k step
+constexpr int64_t kGroupBytesVersion2 = 384 * 1024;     // packed B per group when the block does not fit
 
 template <bool Aligned>
 inline __m128 load_c(const float *p) {
@@ -68,26 +68,36 @@ inline void store_column(float *c, __m128 v) {
     store_c<Aligned>(c, BetaZero ? v : _mm_add_ps(load_c<Aligned>(c), v));
 }
 
-// The 4 x 8 tile at c: packed A panel a (4 floats per step) times the
-// spread B panel s (32 floats per step) over `steps` steps (a multiple of
-// 4); only the first `width` columns are stored.
+// The same pointer, opaque to the compiler, so that two loads through p and
+// hidden(p) stay two loads.
+__attribute__((always_inline)) inline const float *hidden(const float *p) {
+    __asm__("" : "+r"(p));
+    return p;
+}
+
+// The 4 x 8 tile at c: spread A panel s (16 floats per step) times the
+// packed B panel b (8 floats per step) over `steps` steps (a multiple of 4);
+// only the first `width` columns are stored.
 template <bool BetaZero, bool Aligned>
-inline void tile_4x8(const float *a, const float *s, int64_t steps, float *c, int64_t ldc, int64_t width) {
-    __m128 c0 = _mm_setzero_ps(), c1 = c0, c2 = c0, c3 = c0, c4 = c0, c5 = c0, c6 = c0, c7 = c0;
+inline void tile_4x8(const float *s, const float *b, int64_t steps, float *c, int64_t ldc, int64_t width) {
+    // r<row><half>: row 0-3 of the tile, columns 0-3 (l) or 4-7 (h).
+    __m128 r0l = _mm_setzero_ps(), r0h = r0l, r1l = r0l, r1h = r0l, r2l = r0l, r2h = r0l, r3l = r0l, r3h = r0l;
     auto step = [&](int64_t p) {
-        __m128 av = _mm_loadu_ps(a + 4 * p);
-        const float *sp = s + kSpreadPanelFloats * p;
-        c0 = _mm_add_ps(c0, _mm_mul_ps(_mm_load_ps(sp + 0), av));
-        c1 = _mm_add_ps(c1, _mm_mul_ps(_mm_load_ps(sp + 4), av));
-        c2 = _mm_add_ps(c2, _mm_mul_ps(_mm_load_ps(sp + 8), av));
-        c3 = _mm_add_ps(c3, _mm_mul_ps(_mm_load_ps(sp + 12), av));
-        c4 = _mm_add_ps(c4, _mm_mul_ps(_mm_load_ps(sp + 16), av));
-        c5 = _mm_add_ps(c5, _mm_mul_ps(_mm_load_ps(sp + 20), av));
-        c6 = _mm_add_ps(c6, _mm_mul_ps(_mm_load_ps(sp + 24), av));
-        c7 = _mm_add_ps(c7, _mm_mul_ps(_mm_load_ps(sp + 28), av));
+        const __m128 bl = _mm_loadu_ps(b + kPanelCols * p), bh = _mm_loadu_ps(b + kPanelCols * p + 4);
+        const float *sp = s + kSpreadPanelFloats * p, *sp_again = hidden(sp);
+        __m128 shared = _mm_load_ps(sp);
+        r0l = _mm_add_ps(r0l, _mm_mul_ps(shared, bl));
+        r0h = _mm_add_ps(r0h, _mm_mul_ps(shared, bh));
+        r1l = _mm_add_ps(r1l, _mm_mul_ps(_mm_load_ps(sp + 4), bl));
+        r1h = _mm_add_ps(r1h, _mm_mul_ps(_mm_load_ps(sp_again + 4), bh));
+        shared = _mm_load_ps(sp + 8);
+        r2l = _mm_add_ps(r2l, _mm_mul_ps(shared, bl));
+        r2h = _mm_add_ps(r2h, _mm_mul_ps(shared, bh));
+        r3l = _mm_add_ps(r3l, _mm_mul_ps(_mm_load_ps(sp + 12), bl));
+        r3h = _mm_add_ps(r3h, _mm_mul_ps(_mm_load_ps(sp_again + 12), bh));
     };
-    for (int64_t j = 0; j < width; ++j) _mm_prefetch(reinterpret_cast<const char *>(c + kCPrefetchRows + j * ldc),
-                                                     _MM_HINT_T0);
+    // C is touched only at the end; start fetching its columns now.
+    for (int64_t j = 0; j < width; ++j) _mm_prefetch(reinterpret_cast<const char *>(c + j * ldc), _MM_HINT_T0);
     int64_t p = 0;
     for (; p + 8 <= steps; p += 8) {
         step(p), step(p + 1), step(p + 2), step(p + 3);
@@ -95,18 +105,21 @@ inline void tile_4x8(const float *a, const float *s, int64_t steps, float *c, in
     }
     for (; p < steps; p += 4) step(p), step(p + 1), step(p + 2), step(p + 3);
 
+    // Rows to columns: after the transposes rXl holds column X, rXh column 4+X.
+    _MM_TRANSPOSE4_PS(r0l, r1l, r2l, r3l);
+    _MM_TRANSPOSE4_PS(r0h, r1h, r2h, r3h);
     if (width == kPanelCols) {
-        store_column<BetaZero, Aligned>(c, c0);
-        store_column<BetaZero, Aligned>(c + ldc, c1);
-        store_column<BetaZero, Aligned>(c + 2 * ldc, c2);
-        store_column<BetaZero, Aligned>(c + 3 * ldc, c3);
-        store_column<BetaZero, Aligned>(c + 4 * ldc, c4);
-        store_column<BetaZero, Aligned>(c + 5 * ldc, c5);
-        store_column<BetaZero, Aligned>(c + 6 * ldc, c6);
-        store_column<BetaZero, Aligned>(c + 7 * ldc, c7);
+        store_column<BetaZero, Aligned>(c, r0l);
+        store_column<BetaZero, Aligned>(c + ldc, r1l);
+        store_column<BetaZero, Aligned>(c + 2 * ldc, r2l);
+        store_column<BetaZero, Aligned>(c + 3 * ldc, r3l);
+        store_column<BetaZero, Aligned>(c + 4 * ldc, r0h);
+        store_column<BetaZero, Aligned>(c + 5 * ldc, r1h);
+        store_column<BetaZero, Aligned>(c + 6 * ldc, r2h);
+        store_column<BetaZero, Aligned>(c + 7 * ldc, r3h);
         return;
     }
-    const __m128 columns[kPanelCols] = {c0, c1, c2, c3, c4, c5, c6, c7};
+    const __m128 columns[kPanelCols] = {r0l, r1l, r2l, r3l, r0h, r1h, r2h, r3h};
     for (int64_t j = 0; j < width; ++j) store_column<BetaZero, Aligned>(c + j * ldc, columns[j]);
 }
 
@@ -114,23 +127,23 @@ inline void tile_4x8(const float *a, const float *s, int64_t steps, float *c, in
 template <int Version, bool BetaZero, bool Aligned>
 void block_kernel(const Mc3KernelBlock &block) {
     alignas(64) float spread[kChunkSteps * kSpreadPanelFloats];
-    const int64_t run_bytes = Version == 4 ? kRunBytesVersion4 : kRunBytesVersion2;
-    const int64_t panel_bytes = kPanelRows * block.steps * static_cast<int64_t>(sizeof(float));
-    const int64_t run_rows = std::max<int64_t>(1, run_bytes / panel_bytes) * kPanelRows;
-    const int64_t eight = kPanelCols;
+    const int64_t panel_bytes = kPanelCols * block.steps * static_cast<int64_t>(sizeof(float));
+    const int64_t group_cols =
+        Version == 4 ? block.n : std::max<int64_t>(1, kGroupBytesVersion2 / panel_bytes) * kPanelCols;
+    const int64_t four = kPanelRows;
     const float one = 1.0f;
-    for (int64_t i0 = 0; i0 < block.m; i0 += run_rows) {
-        int64_t i1 = std::min(block.m, i0 + run_rows);
-        for (int64_t j0 = 0; j0 < block.n; j0 += kPanelCols) {
-            orb_blas_mc3_sgemm_copyb_ext(block.b + j0 * block.kp, &eight, &eight, &block.steps, &one, spread);
-            int64_t width = std::min(kPanelCols, block.n - j0);
-            float *c = block.c + j0 * block.ldc;
-            // The next panel is brought to the second-level cache, a line per tile.
-            const char *next = reinterpret_cast<const char *>(block.b + (j0 + kPanelCols) * block.kp);
-            const int64_t next_lines = j0 + kPanelCols < block.n ? kPanelCols * block.steps / 16 : 0;
-            for (int64_t i = i0, line = 0; i < i1; i += kPanelRows, ++line) {
-                if (line < next_lines) _mm_prefetch(next + 64 * line, _MM_HINT_T1);
-                tile_4x8<BetaZero, Aligned>(block.a + i * block.kp, spread, block.steps, c + i, block.ldc, width);
+    for (int64_t j0 = 0; j0 < block.n; j0 += group_cols) {
+        const int64_t j1 = std::min(block.n, j0 + group_cols);
+        for (int64_t i = 0; i < block.m; i += kPanelRows) {
+            const float *a = block.a + i * block.kp;
+            orb_blas_mc3_sgemm_copya_ext(a, &four, &four, &block.steps, &one, spread);
+            // The next A panel is brought to the first-level cache, a line per tile.
+            const char *next = reinterpret_cast<const char *>(a + kPanelRows * block.kp);
+            const int64_t next_lines = i + kPanelRows < block.m ? kPanelRows * block.steps / 16 : 0;
+            for (int64_t j = j0, line = 0; j < j1; j += kPanelCols, ++line) {
+                if (line < next_lines) _mm_prefetch(next + 64 * line, _MM_HINT_T0);
+                tile_4x8<BetaZero, Aligned>(spread, block.b + j * block.kp, block.steps, block.c + i + j * block.ldc,
+                                            block.ldc, std::min(kPanelCols, block.n - j));
             }
         }
     }

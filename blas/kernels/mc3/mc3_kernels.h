@@ -39,7 +39,7 @@ struct Mc3GemmKernelTable {
     LegacyPackerFn copybt;            // B transposed
     LegacyPackerFn copybc;            // B conjugate-transposed (copybt)
     LegacyKernelFn kernel;            // sgemm_ker0
-    LegacyPackerFn copya_ext;         // A edge rows into broadcast form
+    LegacyPackerFn copya_ext;         // A panel into broadcast form
     LegacyPackerFn copyb_ext;         // B panel into broadcast form
 };
 static_assert(sizeof(Mc3GemmKernelTable) == 20 * 8, "twenty 64-bit words");

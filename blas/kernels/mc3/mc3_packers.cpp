@@ -15,9 +15,10 @@
 //
 // The _ext packers read panels already packed and spread them into the
 // broadcast form that the kernels multiply by: every value becomes four
-// equal floats.  copyb_ext spreads one B panel (8 values per step) into the
-// scratch of a block kernel, copya_ext the edge panel of A (1 to 3 values per
-// step) into the scratch of the edge-row kernel.
+// equal floats.  copya_ext spreads one A panel into the scratch of a block
+// kernel (4 values per step) or of the edge-row kernel (1 to 3).  copyb_ext
+// spreads a B panel (8 values per step) the same way; the descriptor table
+// offers it beside the other packers, though the present kernels spread A.
 //
 // The sources need no alignment; the destinations are written with unaligned
 // stores, so a caller may pack into any float-aligned buffer.
@@ -199,20 +200,20 @@ void orb_blas_mc3_sgemm_copybt(const float *src, const int64_t *ld, const int64_
                           [&](int64_t t, int64_t p) { return src[full + t + p * ldb]; });
 }
 
-// The edge panel of a packed A block (rows = 1 to 3 values per step) in
-// broadcast form, for the edge-row kernel.
+// A panel of a packed A block in broadcast form: rows = 4 values per step
+// for the block kernels, 1 to 3 for the edge-row kernel.
 void orb_blas_mc3_sgemm_copya_ext(const float *src, const int64_t *ld, const int64_t *rows, const int64_t *cols,
                                   const float *factor, float *dst) {
     switch (*rows) {
     case 1: spread_panel<1>(src, *ld, *cols, *factor, dst); break;
     case 2: spread_panel<2>(src, *ld, *cols, *factor, dst); break;
     case 3: spread_panel<3>(src, *ld, *cols, *factor, dst); break;
+    case kPanelRows: spread_panel<kPanelRows>(src, *ld, *cols, *factor, dst); break;
     default: spread_panel_any(src, *ld, *rows, *cols, *factor, dst); break;
     }
 }
 
-// One panel of a packed B block (rows = 8 values per step) in broadcast
-// form, for the 4 x 8 block kernels.
+// One panel of a packed B block (rows = 8 values per step) in broadcast form.
 void orb_blas_mc3_sgemm_copyb_ext(const float *src, const int64_t *ld, const int64_t *rows, const int64_t *cols,
                                   const float *factor, float *dst) {
     if (*rows == kPanelCols)
