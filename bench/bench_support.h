@@ -6,9 +6,12 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -61,6 +64,21 @@ double best_time(Run run, double min_total = 0.3, int max_reps = 200) {
         total += t;
         if (t < best) best = t;
     }
+    return best;
+}
+
+// Best times of several runs measured in alternation: each of `rounds`
+// rounds gives every run a turn of best_time over `slice` seconds, and each
+// run keeps its best.  On a shared machine a slow spell (another tenant on
+// the core's sibling, say) then falls on all the runs alike instead of on
+// whichever was being timed.  Meant for one thread: a library's OpenMP
+// workers spin for a while after each call, and would take the cores from
+// the next library's threads.
+inline std::vector<double> best_times_alternating(const std::vector<std::function<void()>> &runs, int rounds = 5,
+                                                  double slice = 0.08) {
+    std::vector<double> best(runs.size(), 1e30);
+    for (int round = 0; round < rounds; ++round)
+        for (size_t i = 0; i < runs.size(); ++i) best[i] = std::min(best[i], best_time(runs[i], slice));
     return best;
 }
 

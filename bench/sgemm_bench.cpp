@@ -17,8 +17,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <cstring>
+#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -102,15 +103,28 @@ struct Shape {
     int m, n, k;
 };
 
-// Best GFLOPS of lib on shape.
-double time_sgemm(const Library &lib, const Shape &s, const std::vector<float> &a, const std::vector<float> &b,
-                  std::vector<float> &c) {
+// Best GFLOPS of every library on shape with the given thread count.  One
+// thread: the libraries are timed in alternation; more: one after another.
+std::vector<double> time_sgemm(const std::vector<Library> &libs, const Shape &s, int threads,
+                               const std::vector<float> &a, const std::vector<float> &b, std::vector<float> &c) {
     int lda = s.ta == 'N' ? s.m : s.k, ldb = s.tb == 'N' ? s.k : s.n;
     int ta = s.ta == 'N' ? bench::kNoTrans : bench::kTrans, tb = s.tb == 'N' ? bench::kNoTrans : bench::kTrans;
-    double t = bench::best_time([&] {
-        lib.sgemm(bench::kColMajor, ta, tb, s.m, s.n, s.k, 1.0f, a.data(), lda, b.data(), ldb, 0.5f, c.data(), s.m);
-    });
-    return 2.0 * s.m * s.n * s.k / t / 1e9;
+    std::vector<std::function<void()>> runs;
+    for (const Library &lib : libs) {
+        if (lib.set_threads) lib.set_threads(threads);
+        runs.push_back([&, lda, ldb, ta, tb] {
+            lib.sgemm(bench::kColMajor, ta, tb, s.m, s.n, s.k, 1.0f, a.data(), lda, b.data(), ldb, 0.5f, c.data(),
+                      s.m);
+        });
+    }
+    std::vector<double> seconds;
+    if (threads == 1)
+        seconds = bench::best_times_alternating(runs);
+    else
+        for (const auto &run : runs) seconds.push_back(bench::best_time(run));
+    std::vector<double> gflops;
+    for (double t : seconds) gflops.push_back(2.0 * s.m * s.n * s.k / t / 1e9);
+    return gflops;
 }
 
 }  // namespace
@@ -242,12 +256,8 @@ int main(int argc, char **argv) {
         for (size_t ti = 0; ti < opt.threads.size(); ++ti) {
             int threads = opt.threads[ti];
             std::printf("%-6s %-16s %-7d", op, dims, threads);
-            std::vector<double> gflops;
-            for (const Library &lib : libs) {
-                if (lib.set_threads) lib.set_threads(threads);
-                gflops.push_back(time_sgemm(lib, s, a, b, c));
-                std::printf(" %22.1f (%5.1f%%)", gflops.back(), 100.0 * gflops.back() / peak);
-            }
+            const std::vector<double> gflops = time_sgemm(libs, s, threads, a, b, c);
+            for (double g : gflops) std::printf(" %22.1f (%5.1f%%)", g, 100.0 * g / peak);
             if (ti == 0) ours_first = gflops[0];
             if (libs.size() > 1) std::printf("  %13.2f", gflops[0] / gflops[1]);
             if (opt.threads.size() > 1) std::printf("  %13.2f", gflops[0] / ours_first);

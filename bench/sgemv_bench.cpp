@@ -13,6 +13,7 @@
 // runs it once for the AVX-512 and once for the AVX2 kernel set.
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -54,13 +55,22 @@ struct Case {
     int threads;   // thread count given to every library
 };
 
-// Best seconds of one product on lib.
-double time_sgemv(const Library &lib, const Case &c, const std::vector<float> &a, const std::vector<float> &x,
-                  std::vector<float> &y) {
-    if (lib.set_threads) lib.set_threads(c.threads);
+// Best seconds of the product on every library.  One thread: the libraries
+// are timed in alternation; more: one after another.
+std::vector<double> time_sgemv(const std::vector<Library> &libs, const Case &c, const std::vector<float> &a,
+                               const std::vector<float> &x, std::vector<float> &y) {
     int trans = c.trans == 'N' ? bench::kNoTrans : bench::kTrans;
-    return bench::best_time(
-        [&] { lib.sgemv(bench::kColMajor, trans, c.m, c.n, 1.0f, a.data(), c.m, x.data(), 1, 0.5f, y.data(), 1); });
+    std::vector<std::function<void()>> runs;
+    for (const Library &lib : libs) {
+        if (lib.set_threads) lib.set_threads(c.threads);
+        runs.push_back([&, trans] {
+            lib.sgemv(bench::kColMajor, trans, c.m, c.n, 1.0f, a.data(), c.m, x.data(), 1, 0.5f, y.data(), 1);
+        });
+    }
+    if (c.threads == 1) return bench::best_times_alternating(runs);
+    std::vector<double> seconds;
+    for (const auto &run : runs) seconds.push_back(bench::best_time(run));
+    return seconds;
 }
 
 }  // namespace
@@ -101,8 +111,9 @@ int main(int argc, char **argv) {
         std::snprintf(dims, sizeof dims, "%d x %d", c.m, c.n);
         std::printf("%-5c %-12s %-8d", c.trans, dims, c.threads);
         double ours = 0, best_other = 0;
+        const std::vector<double> seconds = time_sgemv(libs, c, a, x, y);
         for (size_t i = 0; i < libs.size(); ++i) {
-            double t = time_sgemv(libs[i], c, a, x, y);
+            double t = seconds[i];
             double gbs = 4.0 * c.m * c.n / t / 1e9, gflops = 2.0 * c.m * c.n / t / 1e9;
             std::printf("   %6.1f GB/s %5.1f%% %6.1f GFLOPS", gbs, 100.0 * gbs * 1e9 / bandwidth, gflops);
             (i == 0 ? ours : best_other) = std::max(i == 0 ? ours : best_other, gflops);
