@@ -18,21 +18,20 @@
 // multiply-add pipes (Bulldozer), the extra addition would cost more than it
 // saves, and each k step is one fused multiply-add per accumulator.
 // The k loop is unrolled by four; each group of four k steps fetches one
-// line of the next B panel into
-// the first-level cache, so that a tile never waits on the second level for
-// B; the C tile is fetched when the tile starts and added in at the end; and
-// every tile fetches a slice of the next strip's A panel into the
-// first-level cache so that the strip after it does not start on a cold
-// panel.  Narrower tiles split the k steps of each group of four over two
-// accumulator sets (even and odd steps), added before the last k mod 4
-// steps, to keep enough sums in flight.
+// line of the next B panel into the first-level cache, so that a tile never
+// waits on the second level for B; the C tile is fetched when the tile
+// starts and added in at the end; and every tile fetches a slice of the next
+// strip's A panel into the first-level cache so that the strip after it
+// does not start on a cold panel.  Narrower tiles split the k steps of each
+// group of four over two accumulator sets (even and odd steps), added before
+// the last k mod 4 steps, to keep enough sums in flight.
 //
 // The kernels are compiled once per multiply-add form: the including file
 // supplies a policy with madd(a, b, acc) = a*b + acc for __m256 and __m128
 // (FMA3 for Zen, FMA4 for Bulldozer) and kPairSteps, whether the full tile
-// takes its k steps in pairs as described above.  Everything here has internal linkage
-// so that the two instantiations, compiled for different instruction sets,
-// are never merged by the linker.
+// takes its k steps in pairs as described above.  Everything here has
+// internal linkage so that the two instantiations, compiled for different
+// instruction sets, are never merged by the linker.
 #ifndef ORB_BLAS_KERNELS_BASELINE_BDZ_BLOCK_KERNEL_H
 #define ORB_BLAS_KERNELS_BASELINE_BDZ_BLOCK_KERNEL_H
 

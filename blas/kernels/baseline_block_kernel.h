@@ -7,12 +7,12 @@
 // SSE2 has no broadcast from memory and no fused multiply-add.  Each 4-column
 // B panel is therefore first expanded into a scratch area in which every B
 // value fills a whole 4-float vector (a k step becomes four vectors, 64
-// bytes), so the multiplies can take their B operand straight from memory.  The
-// expanded panel (64*kp bytes, 7 KiB for kp = 112) stays in the first-level
-// cache while every A panel of the block streams past it: per k step the
-// kernel loads 32 bytes of A and multiplies the two A vectors (rows 0-3 and
-// 4-7) by the four B vectors into eight accumulators, a multiply and a
-// separate add each.  The A stream is the smaller of the two, so it is the one
+// bytes), so the multiplies can take their B operand straight from memory.
+// The expanded panel (64*kp bytes, 7 KiB for kp = 112) stays in the
+// first-level cache while every A panel of the block streams past it: per k
+// step the kernel loads 32 bytes of A and multiplies the two A vectors (rows
+// 0-3 and 4-7) by the four B vectors into eight accumulators, a multiply and
+// a separate add each.  The A stream is the smaller of the two, so it is the one
 // that comes from the second level.
 //
 // Every element of the tile is the sum of its kp products taken in k order,
@@ -26,6 +26,8 @@
 #include <emmintrin.h>
 
 #include <cstdint>
+
+#include "blas/kernels/opaque_pointer.h"
 
 namespace {
 
@@ -63,24 +65,17 @@ inline void finish_column(float *c, __m128 top, __m128 bottom, __m128 beta) {
     _mm_storeu_ps(c + 4, bottom);
 }
 
-// The same pointer, opaque to the compiler, so that two loads through p and
-// hidden(p) stay two loads.
-__attribute__((always_inline)) inline const float *hidden(const float *p) {
-    __asm__("" : "+r"(p));
-    return p;
-}
-
 // One step of the tile: the A vectors of step s times the four B vectors.
 // A two-operand multiply overwrites one of its operands, so a B vector that
 // serves both A vectors costs a register copy; copies compete with the
 // arithmetic, while the first-level cache has loads to spare.  Columns 0 and
 // 2 load their B vector once and copy it; columns 1 and 3 load it once per A
-// vector (through a pointer the compiler cannot see is the same), so those
-// multiplies take B straight from memory.  That balance of eight loads and
-// two copies per step keeps the multiply and add pipes busiest.
+// vector (the second time through opaque_pointer.h), so those multiplies
+// take B straight from memory.  That balance of eight loads and two copies
+// per step keeps the multiply and add pipes busiest.
 #define ORB_BASELINE_TILE_STEP(s)                                        \
     do {                                                                 \
-        const float *b = bx + 16 * (s), *b_again = hidden(b);            \
+        const float *b = bx + 16 * (s), *b_again = opaque(b);            \
         const __m128 a0 = _mm_load_ps(a + 8 * (s));                      \
         const __m128 a1 = _mm_load_ps(a + 8 * (s) + 4);                  \
         __m128 shared = _mm_load_ps(b);                                  \

@@ -39,6 +39,7 @@
 #include <cstdint>
 
 #include "blas/kernels/mc3/mc3_blocking.h"
+#include "blas/kernels/opaque_pointer.h"
 #include "blas/kernels/mc3/mc3_kernels.h"
 
 namespace {
@@ -68,13 +69,6 @@ inline void store_column(float *c, __m128 v) {
     store_c<Aligned>(c, BetaZero ? v : _mm_add_ps(load_c<Aligned>(c), v));
 }
 
-// The same pointer, opaque to the compiler, so that two loads through p and
-// hidden(p) stay two loads.
-__attribute__((always_inline)) inline const float *hidden(const float *p) {
-    __asm__("" : "+r"(p));
-    return p;
-}
-
 // The 4 x 8 tile at c: spread A panel s (16 floats per step) times the
 // packed B panel b (8 floats per step) over `steps` steps (a multiple of 4);
 // only the first `width` columns are stored.
@@ -84,7 +78,7 @@ inline void tile_4x8(const float *s, const float *b, int64_t steps, float *c, in
     __m128 r0l = _mm_setzero_ps(), r0h = r0l, r1l = r0l, r1h = r0l, r2l = r0l, r2h = r0l, r3l = r0l, r3h = r0l;
     auto step = [&](int64_t p) {
         const __m128 bl = _mm_loadu_ps(b + kPanelCols * p), bh = _mm_loadu_ps(b + kPanelCols * p + 4);
-        const float *sp = s + kSpreadPanelFloats * p, *sp_again = hidden(sp);
+        const float *sp = s + kSpreadPanelFloats * p, *sp_again = opaque(sp);
         __m128 shared = _mm_load_ps(sp);
         r0l = _mm_add_ps(r0l, _mm_mul_ps(shared, bl));
         r0h = _mm_add_ps(r0h, _mm_mul_ps(shared, bh));
