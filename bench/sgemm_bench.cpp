@@ -129,43 +129,6 @@ std::vector<double> time_sgemm(const std::vector<Library> &libs, const Shape &s,
 
 }  // namespace
 
-// The same multiplies and adds with the operand traffic of the 8 x 4 SSE
-// kernel: per group of eight products two A vectors and four B vectors are
-// loaded from the first-level cache.  This is the ceiling of any kernel with
-// that instruction mix; printed beside the peak for the SSE sets.
-double measure_muladd128_loaded_peak() {
-    alignas(64) static float operands[32] = {};
-    const long iterations = 2000000;
-    double best = 0;
-    for (int trial = 0; trial < 40; ++trial) {
-        long count = iterations;
-        const float *p = operands;
-        double t0 = seconds();
-        __asm__ volatile(
-            "xorps %%xmm0, %%xmm0\n\t movaps %%xmm0, %%xmm1\n\t movaps %%xmm0, %%xmm2\n\t"
-            "movaps %%xmm0, %%xmm3\n\t movaps %%xmm0, %%xmm4\n\t movaps %%xmm0, %%xmm5\n\t"
-            "movaps %%xmm0, %%xmm6\n\t movaps %%xmm0, %%xmm7\n\t"
-            "1:\n\t"
-            "movaps (%1), %%xmm8\n\t movaps 16(%1), %%xmm9\n\t"
-            "movaps 32(%1), %%xmm10\n\t movaps %%xmm10, %%xmm11\n\t mulps %%xmm8, %%xmm10\n\t addps %%xmm10, %%xmm0\n\t"
-            "mulps %%xmm9, %%xmm11\n\t addps %%xmm11, %%xmm1\n\t"
-            "movaps 48(%1), %%xmm12\n\t movaps %%xmm12, %%xmm13\n\t mulps %%xmm8, %%xmm12\n\t addps %%xmm12, %%xmm2\n\t"
-            "mulps %%xmm9, %%xmm13\n\t addps %%xmm13, %%xmm3\n\t"
-            "movaps 64(%1), %%xmm10\n\t movaps %%xmm10, %%xmm11\n\t mulps %%xmm8, %%xmm10\n\t addps %%xmm10, %%xmm4\n\t"
-            "mulps %%xmm9, %%xmm11\n\t addps %%xmm11, %%xmm5\n\t"
-            "movaps 80(%1), %%xmm12\n\t movaps %%xmm12, %%xmm13\n\t mulps %%xmm8, %%xmm12\n\t addps %%xmm12, %%xmm6\n\t"
-            "mulps %%xmm9, %%xmm13\n\t addps %%xmm13, %%xmm7\n\t"
-            "dec %0\n\t jnz 1b"
-            : "+r"(count)
-            : "r"(p)
-            : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11",
-              "xmm12", "xmm13", "cc", "memory");
-        double t = seconds() - t0;
-        best = std::max(best, iterations * 64.0 / t);
-    }
-    return best;
-}
-
 // The command line.
 struct Options {
     bool muladd128 = false;          // measure against the 128-bit multiply+add peak
@@ -223,11 +186,6 @@ int main(int argc, char **argv) {
 
     double peak = (opt.muladd128 ? measure_muladd128_peak() : measure_fma_peak()) / 1e9;
     std::printf("%s peak of one core: %.1f GFLOPS\n", opt.muladd128 ? "128-bit multiply+add" : "256-bit FMA", peak);
-    if (opt.muladd128) {
-        double loaded = measure_muladd128_loaded_peak() / 1e9;
-        std::printf("the same with the 8 x 4 kernel's loads from L1: %.1f GFLOPS (%.1f%% of the peak)\n", loaded,
-                    100.0 * loaded / peak);
-    }
     std::printf("\n");
 
     std::vector<Shape> shapes = {{'N', 'N', 2048, 2048, 2048}};
