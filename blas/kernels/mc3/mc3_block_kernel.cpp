@@ -24,7 +24,10 @@
 // (16 KiB for 256 steps, kept in the first-level cache) and multiplied by all
 // the B panels of the group as they stream past from the second level; the
 // next A panel is fetched meanwhile.  Four A panels in a row share the lines
-// of C they update.
+// of C they update.  A tile fetches its lines of C to the second-level
+// cache when it starts and to the first only for its last 64 steps: with a
+// power-of-two ldc the eight columns fall into one set of the first-level
+// cache, and lines brought there early are pushed out before they are used.
 //
 // k is taken in chunks of at most 256 steps, the size of the scratch; the
 // first chunk applies beta, the others accumulate.  The eight kernels are
@@ -50,6 +53,7 @@ using mc3::kPanelRows;
 constexpr int64_t kChunkSteps = 256;                    // k steps spread into the scratch at once
 constexpr int64_t kSpreadPanelFloats = 4 * kPanelRows;  // scratch floats per k step
 constexpr int64_t kGroupBytesVersion2 = 384 * 1024;     // packed B per group when the block does not fit
+constexpr int64_t kCFetchSteps = 64;                    // steps before a tile's end that C goes to L1
 
 template <bool Aligned>
 inline __m128 load_c(const float *p) {
@@ -90,9 +94,16 @@ inline void tile_4x8(const float *s, const float *b, int64_t steps, float *c, in
         r3l = _mm_add_ps(r3l, _mm_mul_ps(_mm_load_ps(sp + 12), bl));
         r3h = _mm_add_ps(r3h, _mm_mul_ps(_mm_load_ps(sp_again + 12), bh));
     };
-    // C is touched only at the end; start fetching its columns now.
-    for (int64_t j = 0; j < width; ++j) _mm_prefetch(reinterpret_cast<const char *>(c + j * ldc), _MM_HINT_T0);
+    // C is touched only at the end: to the second level now, to the first
+    // for the last kCFetchSteps steps.
+    for (int64_t j = 0; j < width; ++j) _mm_prefetch(reinterpret_cast<const char *>(c + j * ldc), _MM_HINT_T1);
+    const int64_t late = std::max<int64_t>(0, steps - kCFetchSteps) / 8 * 8;
     int64_t p = 0;
+    for (; p < late; p += 8) {
+        step(p), step(p + 1), step(p + 2), step(p + 3);
+        step(p + 4), step(p + 5), step(p + 6), step(p + 7);
+    }
+    for (int64_t j = 0; j < width; ++j) _mm_prefetch(reinterpret_cast<const char *>(c + j * ldc), _MM_HINT_T0);
     for (; p + 8 <= steps; p += 8) {
         step(p), step(p + 1), step(p + 2), step(p + 3);
         step(p + 4), step(p + 5), step(p + 6), step(p + 7);
