@@ -391,6 +391,42 @@ TEST(SgemvKernels, ResultsDoNotDependOnAlignment) {
                 }
 }
 
+// A whose columns all start `shift` floats past a 64-byte line (lda a
+// multiple of 16), the case in which the AVX-512 set reads whole lines with
+// masked first and last blocks: the orders of operations, and the floats
+// around A and y, must not notice.
+TEST(SgemvKernels, ColumnsOffALineBoundaryKeepTheOrderOfOperations) {
+    unsigned seed = 900;
+    for (const auto &set : kSets)
+        for (char trans : {'N', 'T'})
+            for (int64_t m : {1, 5, 16, 21, 40, 100})
+                for (int64_t n : {8, 11, 16}) {
+                    GemvProblem p = make_problem(trans, m, n, 1.25f, 0.5f, seed++);
+                    p.lda = (m + 15) / 16 * 16;
+                    p.a = random_floats(p.lda * n, seed++);
+                    const auto want = exact_model(set, p);
+                    for (int64_t shift : {0, 1, 4, 8, 15}) {
+                        // A inside sentinels, its first column `shift` floats past a line.
+                        std::vector<float> store(p.a.size() + 64, kSentinel);
+                        const uintptr_t base = reinterpret_cast<uintptr_t>(store.data());
+                        float *line = reinterpret_cast<float *>((base + 63) / 64 * 64);
+                        float *a = line + 16 + shift;
+                        std::memcpy(a, p.a.data(), p.a.size() * 4);
+                        for (int64_t inc : {1, -2}) {
+                            std::vector<float> xs = spread(p.x, inc), ys = spread(p.y, inc);
+                            set.gemv(&p.trans, &p.m, &p.n, &p.alpha, a, &p.lda, xs.data(), &inc, &p.beta, ys.data(),
+                                     &inc, 1);
+                            const std::string what =
+                                describe(set.name, p, inc, inc) + " shift " + std::to_string(shift);
+                            expect_gaps_untouched(ys, p.leny(), inc);
+                            expect_same_bits(gather(ys, p.leny(), inc), want, what);
+                        }
+                        for (float *f = store.data(); f < a; ++f) ASSERT_EQ(*f, kSentinel);
+                        for (float *f = a + p.a.size(); f < store.data() + store.size(); ++f) ASSERT_EQ(*f, kSentinel);
+                    }
+                }
+}
+
 TEST(SgemvKernels, SpecialScalars) {
     for (const auto &set : kSets)
         for (char trans : {'N', 'T'})

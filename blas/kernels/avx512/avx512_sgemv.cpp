@@ -18,6 +18,18 @@
 // columns, so that those streams do not start cold; this matters most for
 // the short columns a member of a row-split team reads.  Prefetches never
 // fault and change no result.
+// A matrix that fits the caches and whose columns all start at the same
+// place inside a 64-byte line (lda a multiple of 16) but not at its start,
+// the usual case for an allocation 16 bytes past a line, is instead read in
+// whole lines: a block then starts that many rows before a line boundary,
+// the first block's leading lanes and the last block's trailing lanes
+// masked out.  Each element still meets exactly the operations described
+// below: in the no-transpose product a row's value does not depend on which
+// block carries it (rows below the last full block of the description take
+// the block formula, the rest the chain, wherever the line blocks fall); in
+// the transposed product a line block's lane l holds a fixed row residue
+// mod 16, so every residue is still summed in increasing row order; the
+// lanes are only turned round, which the reduction does not notice.
 // A strided vector is read and written in place with gathers and scatters
 // (64-bit offsets); the order of operations is the same for every stride.
 //
@@ -72,6 +84,21 @@ inline float fused(float a, float b, float c) {
 
 inline __mmask16 lanes_below(int64_t k) { return static_cast<__mmask16>((1u << k) - 1u); }
 
+// The lanes l of a block whose first lane is row i with begin <= i + l < end.
+inline __mmask16 lanes_within(int64_t i, int64_t begin, int64_t end) {
+    const int64_t from = std::max<int64_t>(0, begin - i), to = std::min<int64_t>(16, end - i);
+    return to <= from ? 0 : static_cast<__mmask16>(lanes_below(to) & ~lanes_below(from));
+}
+
+// How many rows a column starting at p lies past a 64-byte line boundary,
+// when the matrix qualifies for line blocks (see above), else 0.
+inline int64_t line_shift(const float *p, int64_t m, int64_t n, int64_t lda) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(p);
+    const bool cached = m * n * int64_t(sizeof(float)) < kPrefetchFromBytes;
+    if (!cached || lda % 16 != 0 || address % sizeof(float) != 0) return 0;
+    return static_cast<int64_t>(address / sizeof(float) % 16);
+}
+
 // A vector of unit stride, accessed sixteen elements at a time.
 struct UnitVector {
     float *base;  // element 0
@@ -125,23 +152,28 @@ __attribute__((always_inline)) inline __m512 load_halves(const float *p) {
 // ---------------------------------------------------------------------------
 // No transpose.
 
-// The eight columns col[0..7] scaled by t[0..7] into y, all full blocks and the tail.
+// The block formula on one 16-row block of an eight-column group.
+__attribute__((always_inline)) inline __m512 eight_block_formula(const __m512 *a, const __m512 *t, __m512 y) {
+    __m512 upper = _mm512_add_ps(_mm512_fmadd_ps(t[4], a[4], _mm512_fmadd_ps(t[6], a[6], y)),
+                                 _mm512_fmadd_ps(t[5], a[5], _mm512_mul_ps(t[7], a[7])));
+    __m512 lower = _mm512_add_ps(_mm512_fmadd_ps(t[0], a[0], _mm512_mul_ps(t[2], a[2])),
+                                 _mm512_fmadd_ps(t[1], a[1], _mm512_mul_ps(t[3], a[3])));
+    return _mm512_add_ps(upper, lower);
+}
+
 // One full 16-row block of an eight-column group.
 template <class Y>
 __attribute__((always_inline)) inline void update_eight_block(int64_t i, const float *const *col, const __m512 *t,
                                                                const Y &y) {
     __m512 a[8];
     for (int c = 0; c < 8; ++c) a[c] = load_halves(col[c] + i);
-    __m512 upper = _mm512_add_ps(_mm512_fmadd_ps(t[4], a[4], _mm512_fmadd_ps(t[6], a[6], y.load(i))),
-                                 _mm512_fmadd_ps(t[5], a[5], _mm512_mul_ps(t[7], a[7])));
-    __m512 lower = _mm512_add_ps(_mm512_fmadd_ps(t[0], a[0], _mm512_mul_ps(t[2], a[2])),
-                                 _mm512_fmadd_ps(t[1], a[1], _mm512_mul_ps(t[3], a[3])));
-    y.store(i, _mm512_add_ps(upper, lower));
+    y.store(i, eight_block_formula(a, t, y.load(i)));
 }
 
-// When prefetching, the passes past prefetch_below ask instead for the first
-// rows of the next group's columns (next_group floats further on, 0 when no
-// group of eight follows).
+// The eight columns col[0..7] scaled by t[0..7] into y, all full blocks and
+// the tail.  When prefetching, the passes past prefetch_below ask instead for
+// the first rows of the next group's columns (next_group floats further on, 0
+// when no group of eight follows).
 template <class Y>
 void update_eight_columns(int64_t m, const float *const *col, const __m512 *t, const Y &y, int64_t prefetch_below,
                           int64_t next_group) {
@@ -164,6 +196,29 @@ void update_eight_columns(int64_t m, const float *const *col, const __m512 *t, c
         __m512 acc = y.load(i, k);
         for (int c = 0; c < 8; ++c) acc = _mm512_fmadd_ps(t[c], _mm512_maskz_loadu_ps(k, col[c] + i), acc);
         y.store(i, acc, k);
+    }
+}
+
+// update_eight_columns in line blocks: the columns start `shift` rows past a
+// line boundary, so the block whose lane 0 is row i = -shift (mod 16) is one
+// aligned line of each column.
+template <class Y>
+void update_eight_columns_in_lines(int64_t m, const float *const *col, const __m512 *t, const Y &y, int64_t shift) {
+    const int64_t full_end = m / 16 * 16;  // rows below take the block formula, the rest the chain
+    for (int64_t i = -shift; i < m; i += 16) {
+        __m512 a[8];
+        if (i >= 0 && i + 16 <= full_end) {
+            for (int c = 0; c < 8; ++c) a[c] = _mm512_load_ps(col[c] + i);
+            y.store(i, eight_block_formula(a, t, y.load(i)));
+            continue;
+        }
+        const __mmask16 live = lanes_within(i, 0, m);
+        for (int c = 0; c < 8; ++c) a[c] = _mm512_maskz_load_ps(live, col[c] + i);
+        const __m512 yv = y.load(i, live);
+        __m512 chain = yv;
+        for (int c = 0; c < 8; ++c) chain = _mm512_fmadd_ps(t[c], a[c], chain);
+        const __m512 v = _mm512_mask_mov_ps(eight_block_formula(a, t, yv), lanes_within(i, full_end, m), chain);
+        y.store(i, v, live);
     }
 }
 
@@ -201,11 +256,14 @@ struct ColumnGroup {
 template <class Y>
 void no_transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const float *x0, int64_t incx,
                   const Y &y) {
-    const int64_t prefetch_below = prefetch_limit(m, n);
+    const int64_t prefetch_below = prefetch_limit(m, n), shift = line_shift(a, m, n, lda);
     int64_t j = 0;
     for (; n - j >= 8; j += 8) {
         ColumnGroup<8> g(a, lda, j, alpha, x0, incx);
-        update_eight_columns(m, g.col, g.t, y, prefetch_below, n - j >= 16 ? 8 * lda : 0);
+        if (shift != 0)
+            update_eight_columns_in_lines(m, g.col, g.t, y, shift);
+        else
+            update_eight_columns(m, g.col, g.t, y, prefetch_below, n - j >= 16 ? 8 * lda : 0);
     }
     if (n & 4) {
         ColumnGroup<4> g(a, lda, j, alpha, x0, incx);
@@ -264,13 +322,45 @@ void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot,
     for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
 }
 
+// dot_columns in line blocks: the columns start `shift` rows past a line
+// boundary, so the block whose lane 0 is row i = -shift (mod 16) is one
+// aligned line of each column, and its lane l holds rows of residue l - shift.
+template <int Cols, class X>
+void dot_columns_in_lines(int64_t m, const float *a, int64_t lda, const X &x, float *dot, int64_t shift) {
+    const float *col[Cols];
+    __m512 acc[Cols];
+    for (int c = 0; c < Cols; ++c) {
+        col[c] = a + c * lda;
+        acc[c] = _mm512_setzero_ps();
+    }
+    for (int64_t i = -shift; i < m; i += 16) {
+        if (i >= 0 && i + 16 <= m) {
+            const __m512 xv = x.load(i);
+            for (int c = 0; c < Cols; ++c) acc[c] = _mm512_fmadd_ps(_mm512_load_ps(col[c] + i), xv, acc[c]);
+            continue;
+        }
+        const __mmask16 live = lanes_within(i, 0, m);
+        const __m512 xv = x.load(i, live);
+        for (int c = 0; c < Cols; ++c)
+            acc[c] = _mm512_mask3_fmadd_ps(_mm512_maskz_load_ps(live, col[c] + i), xv, acc[c], live);
+    }
+    // Residue k sits in lane k + shift (mod 16) instead of lane k.  The
+    // reduction adds lanes k and k+8, then k and k+4, then k and k+2: turning
+    // the lanes round only swaps the operands of some of those additions, so
+    // the rotated lanes reduce to the same bits.
+    for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
+}
+
 template <class X>
 void transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const X &x, float *y0, int64_t incy) {
-    const int64_t prefetch_below = prefetch_limit(m, n);
+    const int64_t prefetch_below = prefetch_limit(m, n), shift = line_shift(a, m, n, lda);
     float d[8];
     int64_t j = 0;
     for (; n - j >= 8; j += 8) {
-        dot_columns<8>(m, a + j * lda, lda, x, d, prefetch_below);
+        if (shift != 0)
+            dot_columns_in_lines<8>(m, a + j * lda, lda, x, d, shift);
+        else
+            dot_columns<8>(m, a + j * lda, lda, x, d, prefetch_below);
         for (int c = 0; c < 8; ++c) y0[(j + c) * incy] = fused(d[c], alpha, y0[(j + c) * incy]);
     }
     for (; j < n; ++j) {
