@@ -392,9 +392,10 @@ TEST(SgemvKernels, ResultsDoNotDependOnAlignment) {
 }
 
 // A whose columns all start `shift` floats past a 64-byte line (lda a
-// multiple of 16), the case in which the AVX-512 set reads whole lines with
-// masked first and last blocks: the orders of operations, and the floats
-// around A and y, must not notice.
+// multiple of 16), the case in which the AVX-512 set reads whole lines and
+// the AVX2 transpose (for even shifts) aligned 8-row blocks, with masked
+// first and last blocks: the orders of operations, and the floats around A
+// and y, must not notice.
 TEST(SgemvKernels, ColumnsOffALineBoundaryKeepTheOrderOfOperations) {
     unsigned seed = 900;
     for (const auto &set : kSets)
@@ -405,7 +406,7 @@ TEST(SgemvKernels, ColumnsOffALineBoundaryKeepTheOrderOfOperations) {
                     p.lda = (m + 15) / 16 * 16;
                     p.a = random_floats(p.lda * n, seed++);
                     const auto want = exact_model(set, p);
-                    for (int64_t shift : {0, 1, 4, 8, 15}) {
+                    for (int64_t shift : {0, 1, 2, 4, 6, 8, 15}) {
                         // A inside sentinels, its first column `shift` floats past a line.
                         std::vector<float> store(p.a.size() + 64, kSentinel);
                         const uintptr_t base = reinterpret_cast<uintptr_t>(store.data());

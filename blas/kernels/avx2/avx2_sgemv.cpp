@@ -13,13 +13,16 @@
 // scratch area in chunks of 512 rows.  If the scratch area cannot be had,
 // scalar loops take over: the no-transpose one gives the same bits as the
 // buffered path; the transpose one sums eight lanes over the whole multiples
-// of eight rows and then continues row by row.  Only unaligned and masked
-// accesses are used, so no result depends on the arrays' addresses, and no
-// element outside the matrix or the vectors is touched.  The main loops ask
+// of eight rows and then continues row by row.  The transposed kernel reads
+// columns that sit an even number of floats past a 32-byte boundary in
+// aligned blocks (see dot_column_group_aligned), which changes no bit; no
+// result depends on the arrays' addresses, and no element outside the matrix
+// or the vectors is touched.  The main loops ask
 // for the columns' data 1 KiB ahead, which keeps the several column streams
 // ahead of the hardware prefetcher; prefetches never fault or change results.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "blas/kernels/avx2/avx2_kernels.h"
@@ -145,8 +148,59 @@ __attribute__((always_inline)) inline __m256 load_halves(const float *p) {
     return _mm256_loadu2_m128(p + 4, p);
 }
 
+// How many rows the columns lie past a 32-byte boundary, when that can be
+// used for aligned blocks: all columns share it (lda a multiple of 8) and it
+// is even, so that the lanes of a block that starts there are the
+// description's lanes turned round by an even count; else 0.  The reduction
+// adds lanes 2k and 2k+1, then the pairs four lanes apart, then the two
+// halves: an even turn only swaps the operands of some of those additions
+// and leaves every bit of the result as it was.
+inline int64_t aligned_block_shift(const float *a, int64_t lda) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(a);
+    if (lda % 8 != 0 || address % sizeof(float) != 0) return 0;
+    const int64_t shift = static_cast<int64_t>(address / sizeof(float) % 8);
+    return shift % 2 == 0 ? shift : 0;
+}
+
+// dot_column_group on aligned 8-row blocks: the columns start `shift` rows
+// past a 32-byte boundary, so the block whose lane 0 is row i = -shift (mod
+// 8) is one aligned 256-bit load of each column, its lane l holding rows of
+// residue l - shift.  The first and last blocks load only their rows inside
+// 0 .. m; the other lanes load zeros and leave their sums as they are.
+template <int Cols>
+void dot_column_group_aligned(int64_t m, const float *a, int64_t lda, const float *x, float *dot, int64_t shift) {
+    const float *col[Cols];
+    __m256 acc[Cols];
+    for (int c = 0; c < Cols; ++c) {
+        col[c] = a + c * lda;
+        acc[c] = _mm256_setzero_ps();
+    }
+    auto partial = [&](int64_t i) {
+        const int64_t from = std::max<int64_t>(0, -i), to = std::min<int64_t>(8, m - i);
+        const __m256i live = _mm256_andnot_si256(lane_mask(from), lane_mask(to));
+        const __m256 x0 = _mm256_maskload_ps(x + i, live);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_maskload_ps(col[c] + i, live), x0, acc[c]);
+    };
+    int64_t i = -shift;
+    partial(i);
+    const int64_t prefetch_below = m - kPrefetchAhead - 15;
+    for (i += 8; m - i >= 16; i += 16) {
+        if (i < prefetch_below)
+            for (int c = 0; c < Cols; ++c) prefetch_ahead(col[c] + i);
+        const __m256 x0 = _mm256_loadu_ps(x + i), x1 = _mm256_loadu_ps(x + i + 8);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_load_ps(col[c] + i), x0, acc[c]);
+        for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_load_ps(col[c] + i + 8), x1, acc[c]);
+    }
+    for (; i < m; i += 8) partial(i);
+    for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
+}
+
 template <int Cols>
 void dot_column_group(int64_t m, const float *a, int64_t lda, const float *x, float *dot) {
+    if (const int64_t shift = aligned_block_shift(a, lda)) {
+        dot_column_group_aligned<Cols>(m, a, lda, x, dot, shift);
+        return;
+    }
     const float *col[Cols];
     __m256 acc[Cols];
     for (int c = 0; c < Cols; ++c) {
