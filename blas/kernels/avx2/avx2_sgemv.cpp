@@ -17,9 +17,10 @@
 // columns that sit an even number of floats past a 32-byte boundary in
 // aligned blocks (see dot_column_group_aligned), which changes no bit; no
 // result depends on the arrays' addresses, and no element outside the matrix
-// or the vectors is touched.  The main loops ask
-// for the columns' data 1 KiB ahead, which keeps the several column streams
-// ahead of the hardware prefetcher; prefetches never fault or change results.
+// or the vectors is touched.  The main loops ask for the columns' data 1 KiB
+// ahead, which keeps the several column streams ahead of the hardware
+// prefetcher, and near the end of a group's rows for the first rows of the
+// next group's columns; prefetches never fault or change results.
 #include <immintrin.h>
 
 #include <algorithm>
@@ -148,6 +149,23 @@ __attribute__((always_inline)) inline __m256 load_halves(const float *p) {
     return _mm256_loadu2_m128(p + 4, p);
 }
 
+// The prefetches of a 16-row step at row i of a transposed group: the
+// columns' own rows kPrefetchAhead further on, or, past prefetch_below, the
+// first rows of the next group's columns (next_group floats further on, 0
+// when no group follows).  Each column of a matrix of 1024 rows is a page of
+// its own, where the hardware prefetcher starts over; asked for in time, the
+// next group's streams do not start cold.
+template <int Cols>
+__attribute__((always_inline)) inline void prefetch_transposed_step(const float *const *col, int64_t i, int64_t m,
+                                                                     int64_t prefetch_below, int64_t next_group) {
+    if (i < prefetch_below) {
+        for (int c = 0; c < Cols; ++c) prefetch_ahead(col[c] + i);
+    } else if (next_group != 0) {
+        const int64_t next_row = std::max<int64_t>(0, i + kPrefetchAhead - m);
+        for (int c = 0; c < Cols; ++c) prefetch_ahead(col[c] + next_group + next_row - kPrefetchAhead);
+    }
+}
+
 // How many rows the columns lie past a 32-byte boundary, when that can be
 // used for aligned blocks: all columns share it (lda a multiple of 8) and it
 // is even, so that the lanes of a block that starts there are the
@@ -168,7 +186,8 @@ inline int64_t aligned_block_shift(const float *a, int64_t lda) {
 // residue l - shift.  The first and last blocks load only their rows inside
 // 0 .. m; the other lanes load zeros and leave their sums as they are.
 template <int Cols>
-void dot_column_group_aligned(int64_t m, const float *a, int64_t lda, const float *x, float *dot, int64_t shift) {
+void dot_column_group_aligned(int64_t m, const float *a, int64_t lda, const float *x, float *dot, int64_t shift,
+                              int64_t next_group) {
     const float *col[Cols];
     __m256 acc[Cols];
     for (int c = 0; c < Cols; ++c) {
@@ -185,8 +204,7 @@ void dot_column_group_aligned(int64_t m, const float *a, int64_t lda, const floa
     partial(i);
     const int64_t prefetch_below = m - kPrefetchAhead - 15;
     for (i += 8; m - i >= 16; i += 16) {
-        if (i < prefetch_below)
-            for (int c = 0; c < Cols; ++c) prefetch_ahead(col[c] + i);
+        prefetch_transposed_step<Cols>(col, i, m, prefetch_below, next_group);
         const __m256 x0 = _mm256_loadu_ps(x + i), x1 = _mm256_loadu_ps(x + i + 8);
         for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_load_ps(col[c] + i), x0, acc[c]);
         for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_load_ps(col[c] + i + 8), x1, acc[c]);
@@ -195,10 +213,12 @@ void dot_column_group_aligned(int64_t m, const float *a, int64_t lda, const floa
     for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
 }
 
+// The dot products of the Cols columns at a with x; next_group as for
+// prefetch_transposed_step.
 template <int Cols>
-void dot_column_group(int64_t m, const float *a, int64_t lda, const float *x, float *dot) {
+void dot_column_group(int64_t m, const float *a, int64_t lda, const float *x, float *dot, int64_t next_group) {
     if (const int64_t shift = aligned_block_shift(a, lda)) {
-        dot_column_group_aligned<Cols>(m, a, lda, x, dot, shift);
+        dot_column_group_aligned<Cols>(m, a, lda, x, dot, shift, next_group);
         return;
     }
     const float *col[Cols];
@@ -211,8 +231,7 @@ void dot_column_group(int64_t m, const float *a, int64_t lda, const float *x, fl
     // Main part: 16 rows, first eight then the next eight into the same lanes.
     const int64_t prefetch_below = m - kPrefetchAhead - 15;
     for (; m - i >= 16; i += 16) {
-        if (i < prefetch_below)
-            for (int c = 0; c < Cols; ++c) prefetch_ahead(col[c] + i);
+        prefetch_transposed_step<Cols>(col, i, m, prefetch_below, next_group);
         __m256 x0 = _mm256_loadu_ps(x + i), x1 = _mm256_loadu_ps(x + i + 8);
         for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(load_halves(col[c] + i), x0, acc[c]);
         for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(load_halves(col[c] + i + 8), x1, acc[c]);
@@ -344,16 +363,16 @@ void orb_blas_avx2_xsgemv_t(const int64_t *m, const int64_t *n, const float *alp
     float d[4];
     int64_t j = 0;
     for (; cols - j >= 4; j += 4) {
-        dot_column_group<4>(rows, a + j * ld, ld, x, d);
+        dot_column_group<4>(rows, a + j * ld, ld, x, d, cols - j >= 8 ? 4 * ld : 0);
         for (int c = 0; c < 4; ++c) y0[(j + c) * inc] = fused(d[c], al, y0[(j + c) * inc]);
     }
     if (cols & 2) {
-        dot_column_group<2>(rows, a + j * ld, ld, x, d);
+        dot_column_group<2>(rows, a + j * ld, ld, x, d, 0);
         for (int c = 0; c < 2; ++c) y0[(j + c) * inc] = fused(d[c], al, y0[(j + c) * inc]);
         j += 2;
     }
     if (cols & 1) {
-        dot_column_group<1>(rows, a + j * ld, ld, x, d);
+        dot_column_group<1>(rows, a + j * ld, ld, x, d, 0);
         y0[j * inc] = fused(d[0], al, y0[j * inc]);
     }
 }
