@@ -22,12 +22,13 @@
 // the group is the whole block; version 2 (a larger B block) takes groups of
 // 384 KiB.  For each group, every 4-row A panel of the block is spread once
 // (16 KiB for 256 steps, kept in the first-level cache) and multiplied by all
-// the B panels of the group as they stream past from the second level; the
-// next A panel is fetched meanwhile.  Four A panels in a row share the lines
-// of C they update.  A tile fetches its lines of C to the second-level
-// cache when it starts and to the first only for its last 64 steps: with a
-// power-of-two ldc the eight columns fall into one set of the first-level
-// cache, and lines brought there early are pushed out before they are used.
+// the B panels of the group as they stream past from the second level (the
+// kernel asks for them 512 bytes ahead); the next A panel is fetched
+// meanwhile.  Four A panels in a row share the lines of C they update.  A
+// tile fetches its lines of C to the second-level cache when it starts and
+// to the first only for its last 64 steps: with a power-of-two ldc the eight
+// columns fall into one set of the first-level cache, and lines brought
+// there early are pushed out before they are used.
 //
 // k is taken in chunks of at most 256 steps, the size of the scratch; the
 // first chunk applies beta, the others accumulate.  The eight kernels are
@@ -54,6 +55,7 @@ constexpr int64_t kChunkSteps = 256;                    // k steps spread into t
 constexpr int64_t kSpreadPanelFloats = 4 * kPanelRows;  // scratch floats per k step
 constexpr int64_t kGroupBytesVersion2 = 384 * 1024;     // packed B per group when the block does not fit
 constexpr int64_t kCFetchSteps = 64;                    // steps before a tile's end that C goes to L1
+constexpr int64_t kBPrefetchBytes = 512;                // distance of the prefetch ahead of the B stream
 
 template <bool Aligned>
 inline __m128 load_c(const float *p) {
@@ -99,8 +101,12 @@ inline void tile_4x8(const float *s, const float *b, int64_t steps, float *c, in
     for (int64_t j = 0; j < width; ++j) _mm_prefetch(reinterpret_cast<const char *>(c + j * ldc), _MM_HINT_T1);
     const int64_t late = std::max<int64_t>(0, steps - kCFetchSteps) / 8 * 8;
     int64_t p = 0;
+    // The B stream is asked for kBPrefetchBytes ahead, a line per four steps.
+    const char *b_ahead = reinterpret_cast<const char *>(b) + kBPrefetchBytes;
     for (; p < late; p += 8) {
+        _mm_prefetch(b_ahead + kPanelCols * sizeof(float) * p, _MM_HINT_T0);
         step(p), step(p + 1), step(p + 2), step(p + 3);
+        _mm_prefetch(b_ahead + kPanelCols * sizeof(float) * (p + 4), _MM_HINT_T0);
         step(p + 4), step(p + 5), step(p + 6), step(p + 7);
     }
     for (int64_t j = 0; j < width; ++j) _mm_prefetch(reinterpret_cast<const char *>(c + j * ldc), _MM_HINT_T0);
