@@ -26,9 +26,10 @@
 // group of four over two accumulator sets (even and odd steps), added before
 // the last k mod 4 steps, to keep enough sums in flight.
 //
-// The kernels are compiled once per multiply-add form: the including file
-// supplies a policy with madd(a, b, acc) = a*b + acc for __m256 and __m128
-// (FMA3 for Zen, FMA4 for Bulldozer) and kPairSteps, whether the full tile
+// The kernels are compiled once per multiply-add form, each in a file of
+// its own built for that instruction set: BdzFma3 (Zen) exists where FMA3 is
+// enabled, BdzFma4 (Bulldozer) where FMA4 is.  A form gives madd(a, b, acc)
+// = a*b + acc for __m256 and __m128 and kPairSteps, whether the full tile
 // takes its k steps in pairs as described above.  Everything here has
 // internal linkage so that the two instantiations, compiled for different
 // instruction sets, are never merged by the linker.
@@ -36,10 +37,31 @@
 #define ORB_BLAS_KERNELS_BASELINE_BDZ_BLOCK_KERNEL_H
 
 #include <immintrin.h>
+#if defined(__FMA4__)
+#include <x86intrin.h>
+#endif
 
 #include <cstdint>
 
 namespace {
+
+#if defined(__FMA__)
+// a*b + acc with FMA3.
+struct BdzFma3 {
+    static constexpr bool kPairSteps = true;  // Zen adds on pipes of its own
+    static __m256 madd(__m256 a, __m256 b, __m256 acc) { return _mm256_fmadd_ps(a, b, acc); }
+    static __m128 madd(__m128 a, __m128 b, __m128 acc) { return _mm_fmadd_ps(a, b, acc); }
+};
+#endif
+
+#if defined(__FMA4__)
+// a*b + acc with FMA4.
+struct BdzFma4 {
+    static constexpr bool kPairSteps = false;  // Bulldozer adds on its multiply-add pipes
+    static __m256 madd(__m256 a, __m256 b, __m256 acc) { return _mm256_macc_ps(a, b, acc); }
+    static __m128 madd(__m128 a, __m128 b, __m128 acc) { return _mm_macc_ps(a, b, acc); }
+};
+#endif
 
 // Bytes of a cache line.
 constexpr int64_t kBdzLine = 64;

@@ -5,18 +5,7 @@
 #include "blas/kernels/cnr_def/cnr_def_kernels.h"
 #include "blas/kernels/baseline_bdz_block_kernel.h"
 
-namespace {
-
-// a*b + acc with FMA3.
-struct Fma3 {
-    static constexpr bool kPairSteps = true;  // Zen adds on pipes of its own
-    static __m256 madd(__m256 a, __m256 b, __m256 acc) { return _mm256_fmadd_ps(a, b, acc); }
-    static __m128 madd(__m128 a, __m128 b, __m128 acc) { return _mm_fmadd_ps(a, b, acc); }
-};
-
-}  // namespace
-
 extern "C" void orb_blas_cnr_def_sgemm_kernel_0_zen(int64_t m, int64_t n, int64_t k, const float *a, const float *b,
                                                   float *c, int64_t ldc) {
-    bdz_block<Fma3>(m, n, k, a, b, c, ldc);
+    bdz_block<BdzFma3>(m, n, k, a, b, c, ldc);
 }
