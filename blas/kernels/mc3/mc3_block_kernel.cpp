@@ -43,8 +43,8 @@
 #include <cstdint>
 
 #include "blas/kernels/mc3/mc3_blocking.h"
-#include "blas/kernels/opaque_pointer.h"
 #include "blas/kernels/mc3/mc3_kernels.h"
+#include "blas/kernels/opaque_pointer.h"
 
 namespace {
 
