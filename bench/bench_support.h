@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace bench {
@@ -71,16 +72,24 @@ double best_time(Run run, double min_total = 0.3, int max_reps = 200) {
 // rounds gives every run a turn of best_time over `slice` seconds, and each
 // run keeps its best.  On a shared machine a slow spell (another tenant on
 // the core's sibling, say) then falls on all the runs alike instead of on
-// whichever was being timed.  Meant for one thread: a library's OpenMP
-// workers spin for a while after each call, and would take the cores from
-// the next library's threads.
+// whichever was being timed.  A library's OpenMP workers spin for a while
+// after each call (up to 200 ms in one common runtime) and would take the
+// cores from the next library's threads, so multi-threaded runs pass a
+// `pause` that is waited out before every turn.
 inline std::vector<double> best_times_alternating(const std::vector<std::function<void()>> &runs, int rounds = 5,
-                                                  double slice = 0.08) {
+                                                  double slice = 0.08, double pause = 0.0) {
     std::vector<double> best(runs.size(), 1e30);
     for (int round = 0; round < rounds; ++round)
-        for (size_t i = 0; i < runs.size(); ++i) best[i] = std::min(best[i], best_time(runs[i], slice));
+        for (size_t i = 0; i < runs.size(); ++i) {
+            if (pause > 0) std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+            best[i] = std::min(best[i], best_time(runs[i], slice));
+        }
     return best;
 }
+
+// The pause before a turn of a run with more than one thread: longer than the
+// time the OpenMP runtimes let idle workers spin.
+constexpr double kSpinOutPause = 0.25;
 
 }  // namespace bench
 

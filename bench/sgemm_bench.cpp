@@ -103,8 +103,8 @@ struct Shape {
     int m, n, k;
 };
 
-// Best GFLOPS of every library on shape with the given thread count.  One
-// thread: the libraries are timed in alternation; more: one after another.
+// Best GFLOPS of every library on shape with the given thread count, the
+// libraries timed in alternation.
 std::vector<double> time_sgemm(const std::vector<Library> &libs, const Shape &s, int threads,
                                const std::vector<float> &a, const std::vector<float> &b, std::vector<float> &c) {
     int lda = s.ta == 'N' ? s.m : s.k, ldb = s.tb == 'N' ? s.k : s.n;
@@ -117,11 +117,8 @@ std::vector<double> time_sgemm(const std::vector<Library> &libs, const Shape &s,
                       s.m);
         });
     }
-    std::vector<double> seconds;
-    if (threads == 1)
-        seconds = bench::best_times_alternating(runs);
-    else
-        for (const auto &run : runs) seconds.push_back(bench::best_time(run));
+    const std::vector<double> seconds =
+        bench::best_times_alternating(runs, 5, 0.08, threads > 1 ? bench::kSpinOutPause : 0.0);
     std::vector<double> gflops;
     for (double t : seconds) gflops.push_back(2.0 * s.m * s.n * s.k / t / 1e9);
     return gflops;

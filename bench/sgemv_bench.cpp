@@ -55,8 +55,7 @@ struct Case {
     int threads;   // thread count given to every library
 };
 
-// Best seconds of the product on every library.  One thread: the libraries
-// are timed in alternation; more: one after another.
+// Best seconds of the product on every library, timed in alternation.
 std::vector<double> time_sgemv(const std::vector<Library> &libs, const Case &c, const std::vector<float> &a,
                                const std::vector<float> &x, std::vector<float> &y) {
     int trans = c.trans == 'N' ? bench::kNoTrans : bench::kTrans;
@@ -67,10 +66,7 @@ std::vector<double> time_sgemv(const std::vector<Library> &libs, const Case &c, 
             lib.sgemv(bench::kColMajor, trans, c.m, c.n, 1.0f, a.data(), c.m, x.data(), 1, 0.5f, y.data(), 1);
         });
     }
-    if (c.threads == 1) return bench::best_times_alternating(runs);
-    std::vector<double> seconds;
-    for (const auto &run : runs) seconds.push_back(bench::best_time(run));
-    return seconds;
+    return bench::best_times_alternating(runs, 5, 0.08, c.threads > 1 ? bench::kSpinOutPause : 0.0);
 }
 
 }  // namespace
