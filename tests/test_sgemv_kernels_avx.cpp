@@ -12,6 +12,8 @@
 // wraps at link time (-Wl,--wrap): the wrapper records every request and can
 // be told to fail.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -431,6 +433,71 @@ TEST(SgemvKernels, ColumnsOffALineBoundaryKeepTheOrderOfOperations) {
                 }
 }
 
+// Floats flush against a page the process cannot touch: the first float at
+// the start of a page whose predecessor is inaccessible, or the last float at
+// the end of a page whose successor is.  An access outside the floats faults.
+class GuardedFloats {
+public:
+    GuardedFloats(const std::vector<float> &values, bool flush_at_start) {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        const size_t bytes = values.size() * sizeof(float);
+        data_pages_ = (bytes + page - 1) / page * page;
+        size_ = data_pages_ + 2 * page;
+        void *m = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        EXPECT_NE(m, MAP_FAILED);
+        mapping_ = static_cast<char *>(m);
+        mprotect(mapping_, page, PROT_NONE);
+        mprotect(mapping_ + page + data_pages_, page, PROT_NONE);
+        char *first = flush_at_start ? mapping_ + page : mapping_ + page + data_pages_ - bytes;
+        data_ = reinterpret_cast<float *>(first);
+        std::memcpy(data_, values.data(), bytes);
+    }
+    GuardedFloats(const GuardedFloats &) = delete;
+    GuardedFloats &operator=(const GuardedFloats &) = delete;
+    ~GuardedFloats() { munmap(mapping_, size_); }
+    float *data() const { return data_; }
+
+private:
+    char *mapping_ = nullptr;  // guard page, data pages, guard page
+    size_t size_ = 0;          // bytes mapped
+    size_t data_pages_ = 0;    // bytes of the data pages
+    float *data_ = nullptr;    // the floats
+};
+
+// x and y flush against inaccessible pages, before or after, with A's
+// columns on and off a line boundary (the grids whose edge blocks reach
+// furthest past the vectors): every result keeps its bits and no kernel
+// touches a float outside the vectors.  The kernels keep the blocks that
+// reach past a vector's ends in local copies; the test would fault on a
+// copy that read outside, and find a copy that was not written back.
+TEST(SgemvKernels, VectorsNextToInaccessiblePages) {
+    unsigned seed = 1300;
+    for (const auto &set : kSets)
+        for (char trans : {'N', 'T'})
+            for (int64_t m : {3, 21, 40, 100})
+                for (int64_t n : {9, 13}) {
+                    GemvProblem p = make_problem(trans, m, n, 0.75f, 0.5f, seed++);
+                    p.lda = (m + 15) / 16 * 16;
+                    p.a = random_floats(p.lda * n, seed++);
+                    const auto want = exact_model(set, p);
+                    for (int64_t shift : {0, 4, 6})
+                        for (bool at_start : {true, false}) {
+                            std::vector<float> store(p.a.size() + 64);
+                            const uintptr_t base = reinterpret_cast<uintptr_t>(store.data());
+                            float *a = reinterpret_cast<float *>((base + 63) / 64 * 64) + 16 + shift;
+                            std::memcpy(a, p.a.data(), p.a.size() * 4);
+                            GuardedFloats x(p.x, at_start), y(p.y, at_start);
+                            const int64_t one = 1;
+                            set.gemv(&p.trans, &p.m, &p.n, &p.alpha, a, &p.lda, x.data(), &one, &p.beta, y.data(),
+                                     &one, 1);
+                            const std::vector<float> got(y.data(), y.data() + p.leny());
+                            expect_same_bits(got, want,
+                                             describe(set.name, p, 1, 1) + " shift " + std::to_string(shift) +
+                                                 (at_start ? " vectors at page starts" : " vectors at page ends"));
+                        }
+                }
+}
+
 // Matrices of 16 MiB and more take their columns eight per pass on the AVX2
 // set and are read with software prefetch on both sets: the orders of
 // operations stay those of small matrices.  The shapes leave groups of four,
@@ -546,6 +613,28 @@ TEST(RankOneKernels, ExactFormulasAndReference) {
                                     ASSERT_NEAR(got, want, gemm_error_bound(1, mag)) << what;
                                 }
                         }
+}
+
+// A contiguous x flush against an inaccessible page: each column's tail
+// block reads x's staged copy, never the page beyond.
+TEST(RankOneKernels, XNextToInaccessiblePages) {
+    unsigned seed = 1400;
+    for (const auto &set : kSets)
+        for (int64_t m : {5, 16, 37})
+            for (bool at_start : {true, false}) {
+                const int64_t n = 3, ldc = m, one = 1;
+                const float alpha = 1.5f, beta = 0.25f;
+                const auto xv = random_floats(m, seed++), yv = random_floats(n, seed++);
+                const auto c = random_floats(m * n, seed++);
+                GuardedFloats x(xv, at_start);
+                auto out = c;
+                set.ger("N", "N", &m, &n, &alpha, x.data(), &one, yv.data(), &one, &beta, out.data(), &ldc);
+                for (int64_t j = 0; j < n; ++j)
+                    for (int64_t i = 0; i < m; ++i)
+                        ASSERT_EQ(bits(out[i + j * ldc]),
+                                  bits(rank_one_element(alpha, beta, xv[i], yv[j], c[i + j * ldc])))
+                            << set.name << " m=" << m << " at " << i << "," << j;
+            }
 }
 
 TEST(RankOneKernels, EmptyShapesTouchNothing) {

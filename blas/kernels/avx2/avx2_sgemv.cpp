@@ -19,16 +19,19 @@
 // columns that sit an even number of floats past a 32-byte boundary in
 // aligned blocks (see dot_column_group_aligned), which changes no bit; no
 // result depends on the arrays' addresses, and no element outside the matrix
-// or the vectors is touched.  The main loops ask for the columns' data 1 KiB
-// ahead, which keeps the several column streams ahead of the hardware
-// prefetcher, and near the end of a group's rows for the first rows of the
-// next group's columns; prefetches never fault or change results.
+// or the vectors is touched.  The masked blocks that reach past x's or y's
+// ends go through local copies for the whole call (edge_blocks.h).  The main
+// loops ask for the columns' data 1 KiB ahead, which keeps the several column
+// streams ahead of the hardware prefetcher, and near the end of a group's
+// rows for the first rows of the next group's columns; prefetches never
+// fault or change results.
 #include <immintrin.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "blas/kernels/avx2/avx2_kernels.h"
+#include "blas/kernels/edge_blocks.h"
 #include "blas/kernels/vector_increments.h"
 #include "orb_memory.h"
 
@@ -73,6 +76,18 @@ __attribute__((always_inline)) inline void prefetch_ahead(const float *p) {
 // ---------------------------------------------------------------------------
 // No transpose: y[0 .. m) += sum over the Cols columns of t_c * a_c.
 
+// The product as _n works on it.
+struct PlainProduct {
+    int64_t m;                       // rows of A and elements of y
+    const float *a;                  // A, column-major
+    int64_t lda;                     // its leading dimension
+    float alpha;                     // scale of the product
+    const float *x0;                 // element 0 of x
+    int64_t incx;                    // x's increment
+    float *y;                        // y, contiguous
+    EdgeBlocks<8, float> *y_edges;   // y's staged tail block (grid 0)
+};
+
 template <int Cols>
 __attribute__((always_inline)) inline __m256 add_columns(__m256 acc, const float *const *col, int64_t i,
                                                          const __m256 *t) {
@@ -80,17 +95,20 @@ __attribute__((always_inline)) inline __m256 add_columns(__m256 acc, const float
     return acc;
 }
 
+// The Cols columns starting at column j, scaled by t_c = alpha*x_c, into y.
 // When prefetching, the passes past prefetch_below ask instead for the first
 // rows of the next group's columns (next_group floats further on, 0 when no
 // group follows), so that those streams do not start cold; this matters most
 // for the short columns a member of a row-split team reads.
 template <int Cols>
-void update_column_group(int64_t m, const float *a, int64_t lda, const float *scale, float *y, int64_t next_group) {
+void update_column_group(const PlainProduct &p, int64_t j, int64_t next_group) {
+    const int64_t m = p.m;
+    float *const y = p.y;
     const float *col[Cols];
     __m256 t[Cols];
     for (int c = 0; c < Cols; ++c) {
-        col[c] = a + c * lda;
-        t[c] = _mm256_set1_ps(scale[c]);
+        col[c] = p.a + (j + c) * p.lda;
+        t[c] = _mm256_set1_ps(p.alpha * p.x0[(j + c) * p.incx]);
     }
     int64_t i = 0;
     // Main part: 32 rows, four independent registers of y.
@@ -137,23 +155,28 @@ void update_column_group(int64_t m, const float *a, int64_t lda, const float *sc
     // The last m mod 8 rows through the lane mask.
     if (i < m) {
         __m256i mask = lane_mask(m - i);
-        __m256 acc = _mm256_maskload_ps(y + i, mask);
+        float *tail = p.y_edges->block(i);
+        __m256 acc = _mm256_maskload_ps(tail, mask);
         for (int c = 0; c < Cols; ++c) acc = _mm256_fmadd_ps(_mm256_maskload_ps(col[c] + i, mask), t[c], acc);
-        _mm256_maskstore_ps(y + i, mask, acc);
+        _mm256_maskstore_ps(tail, mask, acc);
     }
-}
-
-// The Cols columns starting at column j, scaled by t_c = alpha*x_c, into y.
-template <int Cols>
-void update_scaled_group(int64_t m, const float *a, int64_t lda, float alpha, const float *x0, int64_t incx,
-                         int64_t j, float *y, int64_t next_group) {
-    float t[Cols];
-    for (int c = 0; c < Cols; ++c) t[c] = alpha * x0[(j + c) * incx];
-    update_column_group<Cols>(m, a + j * lda, lda, t, y, next_group);
 }
 
 // ---------------------------------------------------------------------------
 // Transpose: d_c = dot(a_c, x) for the Cols columns, in lane order.
+
+// The product as _t works on it.
+struct TransposedProduct {
+    int64_t m;                             // rows of A and elements of x
+    const float *a;                        // A, column-major
+    int64_t lda;                           // its leading dimension
+    int64_t shift;                         // see aligned_block_shift
+    const float *x;                        // x, contiguous
+    EdgeBlocks<8, const float> *x_edges;   // x's staged edge blocks (grid -shift)
+    float alpha;                           // scale of the product
+    float *y0;                             // element 0 of y
+    int64_t incy;                          // y's increment
+};
 
 // ((l0+l1)+(l4+l5))+((l2+l3)+(l6+l7)) of one accumulator.
 inline float reduce_lanes(__m256 acc) {
@@ -206,21 +229,22 @@ inline int64_t aligned_block_shift(const float *a, int64_t lda) {
 // residue l - shift.  The first and last blocks load only their rows inside
 // 0 .. m; the other lanes load zeros and leave their sums as they are.
 template <int Cols>
-void dot_column_group_aligned(int64_t m, const float *a, int64_t lda, const float *x, float *dot, int64_t shift,
-                              int64_t next_group) {
+void dot_column_group_aligned(const TransposedProduct &p, int64_t j, float *dot, int64_t next_group) {
+    const int64_t m = p.m;
+    const float *const x = p.x;
     const float *col[Cols];
     __m256 acc[Cols];
     for (int c = 0; c < Cols; ++c) {
-        col[c] = a + c * lda;
+        col[c] = p.a + (j + c) * p.lda;
         acc[c] = _mm256_setzero_ps();
     }
     auto partial = [&](int64_t i) {
         const int64_t from = std::max<int64_t>(0, -i), to = std::min<int64_t>(8, m - i);
         const __m256i live = _mm256_andnot_si256(lane_mask(from), lane_mask(to));
-        const __m256 x0 = _mm256_maskload_ps(x + i, live);
+        const __m256 x0 = _mm256_maskload_ps(p.x_edges->block(i), live);
         for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_maskload_ps(col[c] + i, live), x0, acc[c]);
     };
-    int64_t i = -shift;
+    int64_t i = -p.shift;
     partial(i);
     const int64_t prefetch_below = m - kPrefetchAhead - 15;
     for (i += 8; m - i >= 16; i += 16) {
@@ -233,18 +257,20 @@ void dot_column_group_aligned(int64_t m, const float *a, int64_t lda, const floa
     for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
 }
 
-// The dot products of the Cols columns at a with x; next_group as for
-// prefetch_transposed_step.
+// The dot products of the Cols columns starting at column j with x;
+// next_group as for prefetch_transposed_step.
 template <int Cols>
-void dot_column_group(int64_t m, const float *a, int64_t lda, const float *x, float *dot, int64_t next_group) {
-    if (const int64_t shift = aligned_block_shift(a, lda)) {
-        dot_column_group_aligned<Cols>(m, a, lda, x, dot, shift, next_group);
+void dot_column_group(const TransposedProduct &p, int64_t j, float *dot, int64_t next_group) {
+    if (p.shift != 0) {
+        dot_column_group_aligned<Cols>(p, j, dot, next_group);
         return;
     }
+    const int64_t m = p.m;
+    const float *const x = p.x;
     const float *col[Cols];
     __m256 acc[Cols];
     for (int c = 0; c < Cols; ++c) {
-        col[c] = a + c * lda;
+        col[c] = p.a + (j + c) * p.lda;
         acc[c] = _mm256_setzero_ps();
     }
     int64_t i = 0;
@@ -264,7 +290,7 @@ void dot_column_group(int64_t m, const float *a, int64_t lda, const float *x, fl
     // Masked-out lanes load zeros and leave their accumulator lanes as they are.
     if (i < m) {
         __m256i mask = lane_mask(m - i);
-        __m256 x0 = _mm256_maskload_ps(x + i, mask);
+        __m256 x0 = _mm256_maskload_ps(p.x_edges->block(i), mask);
         for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_maskload_ps(col[c] + i, mask), x0, acc[c]);
     }
     for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
@@ -272,11 +298,10 @@ void dot_column_group(int64_t m, const float *a, int64_t lda, const float *x, fl
 
 // y_j := fma(d_j, alpha, y_j) for the Cols columns starting at column j.
 template <int Cols>
-void add_dot_group(int64_t m, const float *a, int64_t lda, const float *x, float alpha, int64_t j, float *y0,
-                   int64_t incy, int64_t next_group) {
+void add_dot_group(const TransposedProduct &p, int64_t j, int64_t next_group) {
     float d[Cols];
-    dot_column_group<Cols>(m, a + j * lda, lda, x, d, next_group);
-    for (int c = 0; c < Cols; ++c) y0[(j + c) * incy] = fused(d[c], alpha, y0[(j + c) * incy]);
+    dot_column_group<Cols>(p, j, d, next_group);
+    for (int c = 0; c < Cols; ++c) p.y0[(j + c) * p.incy] = fused(d[c], p.alpha, p.y0[(j + c) * p.incy]);
 }
 
 // ---------------------------------------------------------------------------
@@ -363,36 +388,40 @@ extern "C" {
 
 void orb_blas_avx2_xsgemv_n(const int64_t *m, const int64_t *n, const float *alpha, const float *a,
                             const int64_t *lda, const float *x, const int64_t *incx, float *y) {
-    const int64_t rows = *m, cols = *n, ld = *lda, inc = *incx;
+    const int64_t rows = *m, cols = *n, ld = *lda;
     if (rows <= 0 || cols <= 0) return;
-    const float *x0 = element_zero(x, cols, inc);
-    const float al = *alpha;
+    EdgeBlocks<8, float> y_edges(y, rows);  // writes the tail block back when it goes
+    y_edges.use_grid(0);
+    const PlainProduct p{rows, a, ld, *alpha, element_zero(x, cols, *incx), *incx, y, &y_edges};
     int64_t j = 0;
     if (rows * cols >= kPairedGroupsFromFloats)
-        for (; cols - j >= 8; j += 8) update_scaled_group<8>(rows, a, ld, al, x0, inc, j, y, cols - j >= 16 ? 8 * ld : 0);
-    for (; cols - j >= 4; j += 4) update_scaled_group<4>(rows, a, ld, al, x0, inc, j, y, cols - j >= 8 ? 4 * ld : 0);
+        for (; cols - j >= 8; j += 8) update_column_group<8>(p, j, cols - j >= 16 ? 8 * ld : 0);
+    for (; cols - j >= 4; j += 4) update_column_group<4>(p, j, cols - j >= 8 ? 4 * ld : 0);
     if (cols & 2) {
-        update_scaled_group<2>(rows, a, ld, al, x0, inc, j, y, 0);
+        update_column_group<2>(p, j, 0);
         j += 2;
     }
-    if (cols & 1) update_scaled_group<1>(rows, a, ld, al, x0, inc, j, y, 0);
+    if (cols & 1) update_column_group<1>(p, j, 0);
 }
 
 void orb_blas_avx2_xsgemv_t(const int64_t *m, const int64_t *n, const float *alpha, const float *a,
                             const int64_t *lda, const float *x, const int64_t *incy, float *y) {
-    const int64_t rows = *m, cols = *n, ld = *lda, inc = *incy;
+    const int64_t rows = *m, cols = *n, ld = *lda;
     if (cols <= 0) return;
-    float *y0 = element_zero(y, cols, inc);
-    const float al = *alpha;
+    // No rows: every dot product is 0 and no block is read.
+    const int64_t shift = rows > 0 ? aligned_block_shift(a, ld) : 0;
+    EdgeBlocks<8, const float> x_edges(x, rows);
+    x_edges.use_grid(-shift);
+    const TransposedProduct p{rows, a, ld, shift, x, &x_edges, *alpha, element_zero(y, cols, *incy), *incy};
     int64_t j = 0;
     if (rows * cols >= kPairedGroupsFromFloats)
-        for (; cols - j >= 8; j += 8) add_dot_group<8>(rows, a, ld, x, al, j, y0, inc, cols - j >= 16 ? 8 * ld : 0);
-    for (; cols - j >= 4; j += 4) add_dot_group<4>(rows, a, ld, x, al, j, y0, inc, cols - j >= 8 ? 4 * ld : 0);
+        for (; cols - j >= 8; j += 8) add_dot_group<8>(p, j, cols - j >= 16 ? 8 * ld : 0);
+    for (; cols - j >= 4; j += 4) add_dot_group<4>(p, j, cols - j >= 8 ? 4 * ld : 0);
     if (cols & 2) {
-        add_dot_group<2>(rows, a, ld, x, al, j, y0, inc, 0);
+        add_dot_group<2>(p, j, 0);
         j += 2;
     }
-    if (cols & 1) add_dot_group<1>(rows, a, ld, x, al, j, y0, inc, 0);
+    if (cols & 1) add_dot_group<1>(p, j, 0);
 }
 
 void orb_blas_avx2_xsgemv(const char *trans, const int64_t *m, const int64_t *n, const float *alpha, const float *a,

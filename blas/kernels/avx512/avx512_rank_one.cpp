@@ -11,6 +11,7 @@
 #include <immintrin.h>
 
 #include "blas/kernels/avx512/avx512_kernels.h"
+#include "blas/kernels/edge_blocks.h"
 #include "blas/kernels/vector_increments.h"
 
 namespace {
@@ -27,19 +28,23 @@ __attribute__((always_inline)) inline __m512 update16(__m512 x, __m512 t, __m512
     return _mm512_fmadd_ps(beta, c, _mm512_mul_ps(t, x));
 }
 
-// Sixteen elements of x (fewer under mask k) at stride inc.
+// Sixteen elements of x (fewer under mask k) at stride inc.  A contiguous
+// x reads its tail block, which every column repeats, from the staged copy
+// (see edge_blocks.h).
 struct XReader {
-    const float *x;  // element 0
-    int64_t inc;     // its stride
-    __m512i low;     // offsets of elements 0 .. 7 of a block
-    __m512i high;    // offsets of elements 8 .. 15 of a block
+    const float *x;                        // element 0
+    int64_t inc;                           // its stride
+    EdgeBlocks<16, const float> *edges;    // x's staged tail block, when inc is 1
+    __m512i low;                           // offsets of elements 0 .. 7 of a block
+    __m512i high;                          // offsets of elements 8 .. 15 of a block
 
-    XReader(const float *base, int64_t stride) : x(base), inc(stride) {
+    XReader(const float *base, int64_t stride, EdgeBlocks<16, const float> *tail)
+        : x(base), inc(stride), edges(tail) {
         low = _mm512_mullo_epi64(_mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7), _mm512_set1_epi64(stride));
         high = _mm512_add_epi64(low, _mm512_set1_epi64(8 * stride));
     }
     __m512 load(int64_t i, __mmask16 k) const {
-        if (inc == 1) return _mm512_maskz_loadu_ps(k, x + i);
+        if (inc == 1) return _mm512_maskz_loadu_ps(k, edges->block(i));
         const float *p = x + i * inc;
         const __m256 z = _mm256_setzero_ps();
         __m256 lo = _mm512_mask_i64gather_ps(z, static_cast<__mmask8>(k), low, p, 4);
@@ -89,7 +94,10 @@ extern "C" void orb_blas_avx512_xsgemmger(const char * /*transa*/, const char * 
         if (be != 1.0f) scale_matrix(rows, cols, be, c, *ldc);
         return;
     }
-    const XReader xr(element_zero(x, rows, *incx), *incx);
+    const float *x0 = element_zero(x, rows, *incx);
+    EdgeBlocks<16, const float> x_edges(x0, rows);
+    if (*incx == 1) x_edges.use_grid(0);
+    const XReader xr(x0, *incx, &x_edges);
     const float *y0 = element_zero(y, cols, *incy);
     if (be == 0.0f) rank_one<BetaCase::Zero>(rows, cols, al, xr, y0, *incy, be, c, *ldc);
     else if (be == 1.0f) rank_one<BetaCase::One>(rows, cols, al, xr, y0, *incy, be, c, *ldc);

@@ -30,8 +30,11 @@
 // the transposed product a line block's lane l holds a fixed row residue
 // mod 16, so every residue is still summed in increasing row order; the
 // lanes are only turned round, which the reduction does not notice.
-// A strided vector is read and written in place with gathers and scatters
-// (64-bit offsets); the order of operations is the same for every stride.
+// A contiguous vector's blocks that reach past its ends are read and
+// written through local copies for the whole call (edge_blocks.h), so that
+// no masked-out lane ever falls on a page next to the vector.  A strided
+// vector is read and written in place with gathers and scatters (64-bit
+// offsets); the order of operations is the same for every stride.
 //
 // No transpose: t_c = alpha*x_c, rounded once.  Columns go eight at a time;
 // each full row block of such a group becomes
@@ -55,6 +58,7 @@
 #include <cstring>
 
 #include "blas/kernels/avx512/avx512_kernels.h"
+#include "blas/kernels/edge_blocks.h"
 #include "blas/kernels/vector_increments.h"
 
 namespace {
@@ -99,13 +103,19 @@ inline int64_t line_shift(const float *p, int64_t m, int64_t n, int64_t lda) {
     return static_cast<int64_t>(address / sizeof(float) % 16);
 }
 
-// A vector of unit stride, accessed sixteen elements at a time.
+// A vector of unit stride, accessed sixteen elements at a time; T is const
+// float for x.  Masked blocks go through the staged edge blocks of the grid
+// in use, whole blocks straight to the vector.
+template <class T>
 struct UnitVector {
-    float *base;  // element 0
+    T *base;                    // element 0
+    EdgeBlocks<16, T> *edges;   // the blocks that reach past the ends
+
+    void use_grid(int64_t start) const { edges->use_grid(start); }
     __m512 load(int64_t i) const { return _mm512_loadu_ps(base + i); }
-    __m512 load(int64_t i, __mmask16 k) const { return _mm512_maskz_loadu_ps(k, base + i); }
+    __m512 load(int64_t i, __mmask16 k) const { return _mm512_maskz_loadu_ps(k, edges->block(i)); }
     void store(int64_t i, __m512 v) const { _mm512_storeu_ps(base + i, v); }
-    void store(int64_t i, __m512 v, __mmask16 k) const { _mm512_mask_storeu_ps(base + i, k, v); }
+    void store(int64_t i, __m512 v, __mmask16 k) const { _mm512_mask_storeu_ps(edges->block(i), k, v); }
 };
 
 // A vector of any stride, accessed through gathers and scatters.
@@ -121,6 +131,7 @@ struct StridedVector {
         high = _mm512_add_epi64(low, _mm512_set1_epi64(8 * stride));
     }
     static __m512 join(__m256 lo, __m256 hi) { return _mm512_insertf32x8(_mm512_castps256_ps512(lo), hi, 1); }
+    void use_grid(int64_t) const {}  // masked-out lanes of a gather or scatter touch no memory
     __m512 load(int64_t i) const {
         const float *p = base + i * inc;
         return join(_mm512_i64gather_ps(low, p, 4), _mm512_i64gather_ps(high, p, 4));
@@ -258,6 +269,7 @@ void no_transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda
                   const Y &y) {
     const int64_t prefetch_below = prefetch_limit(m, n), shift = line_shift(a, m, n, lda);
     int64_t j = 0;
+    y.use_grid(-shift);
     for (; n - j >= 8; j += 8) {
         ColumnGroup<8> g(a, lda, j, alpha, x0, incx);
         if (shift != 0)
@@ -265,6 +277,7 @@ void no_transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda
         else
             update_eight_columns(m, g.col, g.t, y, prefetch_below, n - j >= 16 ? 8 * lda : 0);
     }
+    y.use_grid(0);
     if (n & 4) {
         ColumnGroup<4> g(a, lda, j, alpha, x0, incx);
         update_column_chain<4>(m, g.col, g.t, y);
@@ -356,6 +369,7 @@ void transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, c
     const int64_t prefetch_below = prefetch_limit(m, n), shift = line_shift(a, m, n, lda);
     float d[8];
     int64_t j = 0;
+    x.use_grid(-shift);
     for (; n - j >= 8; j += 8) {
         if (shift != 0)
             dot_columns_in_lines<8>(m, a + j * lda, lda, x, d, shift);
@@ -363,6 +377,7 @@ void transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, c
             dot_columns<8>(m, a + j * lda, lda, x, d, prefetch_below);
         for (int c = 0; c < 8; ++c) y0[(j + c) * incy] = fused(d[c], alpha, y0[(j + c) * incy]);
     }
+    x.use_grid(0);
     for (; j < n; ++j) {
         dot_columns<1>(m, a + j * lda, lda, x, d, prefetch_below);
         y0[j * incy] = fused(d[0], alpha, y0[j * incy]);
@@ -406,11 +421,19 @@ extern "C" void orb_blas_avx512_xsgemv(const char *trans, const int64_t *m, cons
     float *y0 = element_zero(y, leny, iy);
     const float *x0 = element_zero(x, lenx, ix);
     if (!transposed) {
-        if (iy == 1) no_transpose(rows, cols, al, a, ld, x0, ix, UnitVector{y0});
-        else no_transpose(rows, cols, al, a, ld, x0, ix, StridedVector(y0, iy));
+        if (iy == 1) {
+            EdgeBlocks<16, float> edges(y0, rows);
+            no_transpose(rows, cols, al, a, ld, x0, ix, UnitVector<float>{y0, &edges});
+        } else {
+            no_transpose(rows, cols, al, a, ld, x0, ix, StridedVector(y0, iy));
+        }
     } else {
-        float *xs = const_cast<float *>(x0);  // read only
-        if (ix == 1) transpose(rows, cols, al, a, ld, UnitVector{xs}, y0, iy);
-        else transpose(rows, cols, al, a, ld, StridedVector(xs, ix), y0, iy);
+        if (ix == 1) {
+            EdgeBlocks<16, const float> edges(x0, rows);
+            transpose(rows, cols, al, a, ld, UnitVector<const float>{x0, &edges}, y0, iy);
+        } else {
+            float *xs = const_cast<float *>(x0);  // read only
+            transpose(rows, cols, al, a, ld, StridedVector(xs, ix), y0, iy);
+        }
     }
 }
