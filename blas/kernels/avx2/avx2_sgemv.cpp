@@ -32,6 +32,7 @@
 
 #include "blas/kernels/avx2/avx2_kernels.h"
 #include "blas/kernels/edge_blocks.h"
+#include "blas/kernels/opaque_pointer.h"
 #include "blas/kernels/vector_increments.h"
 #include "orb_memory.h"
 
@@ -107,7 +108,7 @@ void update_column_group(const PlainProduct &p, int64_t j, int64_t next_group) {
     const float *col[Cols];
     __m256 t[Cols];
     for (int c = 0; c < Cols; ++c) {
-        col[c] = p.a + (j + c) * p.lda;
+        col[c] = opaque(p.a + (j + c) * p.lda);
         t[c] = _mm256_set1_ps(p.alpha * p.x0[(j + c) * p.incx]);
     }
     int64_t i = 0;
@@ -235,7 +236,7 @@ void dot_column_group_aligned(const TransposedProduct &p, int64_t j, float *dot,
     const float *col[Cols];
     __m256 acc[Cols];
     for (int c = 0; c < Cols; ++c) {
-        col[c] = p.a + (j + c) * p.lda;
+        col[c] = opaque(p.a + (j + c) * p.lda);
         acc[c] = _mm256_setzero_ps();
     }
     auto partial = [&](int64_t i) {
@@ -270,7 +271,7 @@ void dot_column_group(const TransposedProduct &p, int64_t j, float *dot, int64_t
     const float *col[Cols];
     __m256 acc[Cols];
     for (int c = 0; c < Cols; ++c) {
-        col[c] = p.a + (j + c) * p.lda;
+        col[c] = opaque(p.a + (j + c) * p.lda);
         acc[c] = _mm256_setzero_ps();
     }
     int64_t i = 0;

@@ -59,6 +59,7 @@
 
 #include "blas/kernels/avx512/avx512_kernels.h"
 #include "blas/kernels/edge_blocks.h"
+#include "blas/kernels/opaque_pointer.h"
 #include "blas/kernels/vector_increments.h"
 
 namespace {
@@ -310,7 +311,7 @@ void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot,
     const float *col[Cols];
     __m512 acc[Cols];
     for (int c = 0; c < Cols; ++c) {
-        col[c] = a + c * lda;
+        col[c] = opaque(a + c * lda);
         acc[c] = _mm512_setzero_ps();
     }
     int64_t i = 0;
@@ -343,7 +344,7 @@ void dot_columns_in_lines(int64_t m, const float *a, int64_t lda, const X &x, fl
     const float *col[Cols];
     __m512 acc[Cols];
     for (int c = 0; c < Cols; ++c) {
-        col[c] = a + c * lda;
+        col[c] = opaque(a + c * lda);
         acc[c] = _mm512_setzero_ps();
     }
     for (int64_t i = -shift; i < m; i += 16) {
