@@ -51,6 +51,12 @@ inline __m256i lane_mask(int64_t k) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kLaneMaskWindow + 8 - k));
 }
 
+// The lanes l of the 8-row block at row i with 0 <= i + l < m.
+inline __m256i rows_within(int64_t i, int64_t m) {
+    const int64_t from = std::max<int64_t>(0, -i), to = std::min<int64_t>(8, m - i);
+    return _mm256_andnot_si256(lane_mask(from), lane_mask(std::max(from, to)));
+}
+
 inline float fused(float a, float b, float c) {
     return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(a), _mm_set_ss(b), _mm_set_ss(c)));
 }
@@ -173,7 +179,8 @@ struct TransposedProduct {
     int64_t lda;                           // its leading dimension
     int64_t shift;                         // see aligned_block_shift
     const float *x;                        // x, contiguous
-    EdgeBlocks<8, const float> *x_edges;   // x's staged edge blocks (grid -shift)
+    __m256 x_first;                        // x's block at row -shift, zeros outside 0 .. m
+    __m256 x_last;                         // x's block holding row m-1, zeros past it
     float alpha;                           // scale of the product
     float *y0;                             // element 0 of y
     int64_t incy;                          // y's increment
@@ -240,9 +247,8 @@ void dot_column_group_aligned(const TransposedProduct &p, int64_t j, float *dot,
         acc[c] = _mm256_setzero_ps();
     }
     auto partial = [&](int64_t i) {
-        const int64_t from = std::max<int64_t>(0, -i), to = std::min<int64_t>(8, m - i);
-        const __m256i live = _mm256_andnot_si256(lane_mask(from), lane_mask(to));
-        const __m256 x0 = _mm256_maskload_ps(p.x_edges->block(i), live);
+        const __m256i live = rows_within(i, m);
+        const __m256 x0 = i < 0 ? p.x_first : i + 8 > m ? p.x_last : _mm256_loadu_ps(x + i);
         for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_maskload_ps(col[c] + i, live), x0, acc[c]);
     };
     int64_t i = -p.shift;
@@ -291,7 +297,7 @@ void dot_column_group(const TransposedProduct &p, int64_t j, float *dot, int64_t
     // Masked-out lanes load zeros and leave their accumulator lanes as they are.
     if (i < m) {
         __m256i mask = lane_mask(m - i);
-        __m256 x0 = _mm256_maskload_ps(p.x_edges->block(i), mask);
+        __m256 x0 = p.x_last;
         for (int c = 0; c < Cols; ++c) acc[c] = _mm256_fmadd_ps(_mm256_maskload_ps(col[c] + i, mask), x0, acc[c]);
     }
     for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
@@ -411,9 +417,17 @@ void orb_blas_avx2_xsgemv_t(const int64_t *m, const int64_t *n, const float *alp
     if (cols <= 0) return;
     // No rows: every dot product is 0 and no block is read.
     const int64_t shift = rows > 0 ? aligned_block_shift(a, ld) : 0;
+    // x's edge blocks, read once for every group, through local copies where
+    // they span two pages.
+    const int64_t first_row = -shift, last_row = rows > 0 ? first_row + (rows - 1 - first_row) / 8 * 8 : 0;
     EdgeBlocks<8, const float> x_edges(x, rows);
-    x_edges.use_grid(-shift);
-    const TransposedProduct p{rows, a, ld, shift, x, &x_edges, *alpha, element_zero(y, cols, *incy), *incy};
+    x_edges.use_grid(first_row);
+    __m256 x_first = _mm256_setzero_ps(), x_last = _mm256_setzero_ps();
+    if (rows > 0) {
+        x_first = _mm256_maskload_ps(x_edges.block(first_row), rows_within(first_row, rows));
+        x_last = _mm256_maskload_ps(x_edges.block(last_row), rows_within(last_row, rows));
+    }
+    const TransposedProduct p{rows, a, ld, shift, x, x_first, x_last, *alpha, element_zero(y, cols, *incy), *incy};
     int64_t j = 0;
     if (rows * cols >= kPairedGroupsFromFloats)
         for (; cols - j >= 8; j += 8) add_dot_group<8>(p, j, cols - j >= 16 ? 8 * ld : 0);
