@@ -231,6 +231,17 @@ inline int64_t aligned_block_shift(const float *a, int64_t lda) {
     return shift % 2 == 0 ? shift : 0;
 }
 
+// The Cols columns starting at column j, each in a base register of its
+// own (see opaque_pointer.h), and their accumulators at zero.
+template <int Cols>
+__attribute__((always_inline)) inline void start_column_dots(const TransposedProduct &p, int64_t j,
+                                                             const float **col, __m256 *acc) {
+    for (int c = 0; c < Cols; ++c) {
+        col[c] = opaque(p.a + (j + c) * p.lda);
+        acc[c] = _mm256_setzero_ps();
+    }
+}
+
 // dot_column_group on aligned 8-row blocks: the columns start `shift` rows
 // past a 32-byte boundary, so the block whose lane 0 is row i = -shift (mod
 // 8) is one aligned 256-bit load of each column, its lane l holding rows of
@@ -242,10 +253,7 @@ void dot_column_group_aligned(const TransposedProduct &p, int64_t j, float *dot,
     const float *const x = p.x;
     const float *col[Cols];
     __m256 acc[Cols];
-    for (int c = 0; c < Cols; ++c) {
-        col[c] = opaque(p.a + (j + c) * p.lda);
-        acc[c] = _mm256_setzero_ps();
-    }
+    start_column_dots<Cols>(p, j, col, acc);
     auto partial = [&](int64_t i) {
         const __m256i live = rows_within(i, m);
         const __m256 x0 = i < 0 ? p.x_first : i + 8 > m ? p.x_last : _mm256_loadu_ps(x + i);
@@ -276,10 +284,7 @@ void dot_column_group(const TransposedProduct &p, int64_t j, float *dot, int64_t
     const float *const x = p.x;
     const float *col[Cols];
     __m256 acc[Cols];
-    for (int c = 0; c < Cols; ++c) {
-        col[c] = opaque(p.a + (j + c) * p.lda);
-        acc[c] = _mm256_setzero_ps();
-    }
+    start_column_dots<Cols>(p, j, col, acc);
     int64_t i = 0;
     // Main part: 16 rows, first eight then the next eight into the same lanes.
     const int64_t prefetch_below = m - kPrefetchAhead - 15;

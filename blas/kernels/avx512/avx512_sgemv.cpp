@@ -306,14 +306,22 @@ inline float reduce_lanes(__m512 acc) {
     return _mm_cvtss_f32(_mm_add_ss(w, _mm_movehdup_ps(w)));
 }
 
-template <int Cols, class X>
-void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot, int64_t prefetch_below) {
-    const float *col[Cols];
-    __m512 acc[Cols];
+// The Cols columns at a, each in a base register of its own (see
+// opaque_pointer.h), and their accumulators at zero.
+template <int Cols>
+__attribute__((always_inline)) inline void start_column_dots(const float *a, int64_t lda, const float **col,
+                                                             __m512 *acc) {
     for (int c = 0; c < Cols; ++c) {
         col[c] = opaque(a + c * lda);
         acc[c] = _mm512_setzero_ps();
     }
+}
+
+template <int Cols, class X>
+void dot_columns(int64_t m, const float *a, int64_t lda, const X &x, float *dot, int64_t prefetch_below) {
+    const float *col[Cols];
+    __m512 acc[Cols];
+    start_column_dots<Cols>(a, lda, col, acc);
     int64_t i = 0;
     // Two blocks per pass, the second into the same lanes after the first.
     for (; m - i >= 32; i += 32) {
@@ -343,10 +351,7 @@ template <int Cols, class X>
 void dot_columns_in_lines(int64_t m, const float *a, int64_t lda, const X &x, float *dot, int64_t shift) {
     const float *col[Cols];
     __m512 acc[Cols];
-    for (int c = 0; c < Cols; ++c) {
-        col[c] = opaque(a + c * lda);
-        acc[c] = _mm512_setzero_ps();
-    }
+    start_column_dots<Cols>(a, lda, col, acc);
     for (int64_t i = -shift; i < m; i += 16) {
         if (i >= 0 && i + 16 <= m) {
             const __m512 xv = x.load(i);
