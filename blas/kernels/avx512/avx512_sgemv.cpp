@@ -371,36 +371,46 @@ void dot_columns_in_lines(int64_t m, const float *a, int64_t lda, const X &x, fl
     for (int c = 0; c < Cols; ++c) dot[c] = reduce_lanes(acc[c]);
 }
 
-// y_j := fma(dot(a_j, x), alpha, y_j) for the columns j, j+1, ... of the
-// whole groups of Cols columns from column j on; returns the first column
-// left over.
+// A transposed product as its column groups see it.
+struct TransposedColumns {
+    int64_t m;               // rows of A and elements of x
+    int64_t n;               // columns of A and elements of y
+    const float *a;          // A, column-major
+    int64_t lda;             // its leading dimension
+    int64_t prefetch_below;  // see prefetch_limit
+    int64_t shift;           // see line_shift; 0 reads blocks from row 0
+    float alpha;             // scale of the product
+    float *y0;               // element 0 of y
+    int64_t incy;            // y's increment
+};
+
+// y_j := fma(dot(a_j, x), alpha, y_j) for the columns of the whole groups of
+// Cols columns from column j on; returns the first column left over.  x is
+// on the grid -p.shift.
 template <int Cols, class X>
-int64_t transpose_groups(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const X &x, float *y0,
-                         int64_t incy, int64_t j) {
-    const int64_t prefetch_below = prefetch_limit(m, n), shift = line_shift(a, m, n, lda);
+int64_t transpose_groups(const TransposedColumns &p, const X &x, int64_t j) {
     float d[Cols];
-    x.use_grid(-shift);
-    for (; n - j >= Cols; j += Cols) {
-        if (shift != 0)
-            dot_columns_in_lines<Cols>(m, a + j * lda, lda, x, d, shift);
+    for (; p.n - j >= Cols; j += Cols) {
+        if (p.shift != 0)
+            dot_columns_in_lines<Cols>(p.m, p.a + j * p.lda, p.lda, x, d, p.shift);
         else
-            dot_columns<Cols>(m, a + j * lda, lda, x, d, prefetch_below);
-        for (int c = 0; c < Cols; ++c) y0[(j + c) * incy] = fused(d[c], alpha, y0[(j + c) * incy]);
+            dot_columns<Cols>(p.m, p.a + j * p.lda, p.lda, x, d, p.prefetch_below);
+        for (int c = 0; c < Cols; ++c) p.y0[(j + c) * p.incy] = fused(d[c], p.alpha, p.y0[(j + c) * p.incy]);
     }
-    x.use_grid(0);
     return j;
 }
 
 template <class X>
 void transpose(int64_t m, int64_t n, float alpha, const float *a, int64_t lda, const X &x, float *y0, int64_t incy) {
+    const TransposedColumns p{m, n, a, lda, prefetch_limit(m, n), line_shift(a, m, n, lda), alpha, y0, incy};
+    x.use_grid(-p.shift);
     // Eight columns are eight streams from memory that share each load of x;
     // from the L3 fewer streams arrive faster (measured on a cache-resident
     // matrix: four columns 0-3 % ahead of eight on a quiet machine, 6-15 %
     // while another core streams through the L3), and four still keep
     // enough independent fmas in flight.
-    const int64_t grouped = fits_caches(m, n) ? transpose_groups<4>(m, n, alpha, a, lda, x, y0, incy, 0)
-                                              : transpose_groups<8>(m, n, alpha, a, lda, x, y0, incy, 0);
-    transpose_groups<1>(m, n, alpha, a, lda, x, y0, incy, grouped);
+    const int64_t grouped = fits_caches(m, n) ? transpose_groups<4>(p, x, 0) : transpose_groups<8>(p, x, 0);
+    transpose_groups<1>(p, x, grouped);
 }
 
 // y := beta*y over len elements; beta 0 writes zeros without reading y.
