@@ -41,7 +41,6 @@
 #include "blas/kernels/avx2/avx2_kernels.h"
 #include "blas/kernels/dispatchers.h"
 #include "orb_service.h"
-#include "service/feature_scan.h"
 #include "support/child_process.h"
 #include "support/reference_gemm.h"
 
@@ -261,16 +260,6 @@ std::vector<std::string> failures_of(SgemmEntry entry, const std::vector<GemmCas
 void expect_table(const std::vector<GemmCase> &cases, uint64_t seed) {
     for (const std::string &report : failures_of(orb_blas_avx2_xsgemm, cases, seed)) ADD_FAILURE() << report;
 }
-
-bool host_runs_avx2() {
-    return orb_has_features((uint64_t{1} << ORB_FEATURE_AVX2) | (uint64_t{1} << ORB_FEATURE_FMA) |
-                            (uint64_t{1} << ORB_FEATURE_AVX));
-}
-
-#define REQUIRE_AVX2()                                                          \
-    do {                                                                        \
-        if (!host_runs_avx2()) GTEST_SKIP() << "this processor has no AVX2/FMA"; \
-    } while (0)
 
 // ---------------------------------------------------------------------------
 // The tables.  Beta classes: 0 (always with NaN in C), 1, anything else.
@@ -532,29 +521,24 @@ std::vector<GemmCase> random_cases(int count, int64_t max_size, uint64_t seed) {
 // ---------------------------------------------------------------------------
 
 TEST(Avx2SgemmBlocked, ThresholdsTranspositionsAndBlocks) {
-    REQUIRE_AVX2();
     expect_table(blocked_cases(), 101);
 }
 
 TEST(Avx2SgemmBlocked, EdgeStripsOfEveryWidth) {
-    REQUIRE_AVX2();
     expect_table(edge_strip_cases(), 202);
 }
 
 TEST(Avx2SgemmBlocked, KAcrossTheBlockSplits) {
-    REQUIRE_AVX2();
     expect_table(k_split_cases(), 303);
 }
 
 TEST(Avx2SgemmNoCopy, EveryTranspositionCode) {
-    REQUIRE_AVX2();
     expect_table(nocopy_pair_cases(), 404);
 }
 
 // The NN kernel copies an A strip aside when A's base is not 32-byte aligned;
 // every base alignment must give the right product.
 TEST(Avx2SgemmNoCopy, EveryAlignmentOfA) {
-    REQUIRE_AVX2();
     for (int64_t lda_extra : {0, 1}) {
         const GemmCase g{"no-copy NN, n > 18", 'N', 'N', 40, 30, 50, 1.0f, 1.0f, lda_extra};
         const Operands ops = make_operands(g, 505 + static_cast<uint64_t>(lda_extra));
@@ -588,37 +572,30 @@ TEST(Avx2SgemmNoCopy, EveryAlignmentOfA) {
 }
 
 TEST(Avx2SgemmNoCopy, KNAndMBlocks) {
-    REQUIRE_AVX2();
     expect_table(nocopy_block_cases(), 606);
 }
 
 TEST(Avx2SgemmSmallPaths, SixBySixKernel) {
-    REQUIRE_AVX2();
     expect_table(six_by_six_cases(), 707);
 }
 
 TEST(Avx2SgemmSmallPaths, TinyTransposedProduct) {
-    REQUIRE_AVX2();
     expect_table(tiny_transposed_cases(), 808);
 }
 
 TEST(Avx2SgemmSmallPaths, BelowTheBlockedMinimums) {
-    REQUIRE_AVX2();
     expect_table(minimum_size_cases(), 909);
 }
 
 TEST(Avx2SgemmScalingOnly, AlphaZeroReadsNeitherAnorB) {
-    REQUIRE_AVX2();
     expect_table(alpha_zero_cases(), 1010);
 }
 
 TEST(Avx2SgemmScalingOnly, KZero) {
-    REQUIRE_AVX2();
     expect_table(k_zero_cases(), 1111);
 }
 
 TEST(Avx2SgemmRandom, SeededSweep) {
-    REQUIRE_AVX2();
     expect_table(random_cases(300, 200, 20240611), 1212);
 }
 
@@ -682,7 +659,6 @@ ORB_CHILD_ENTRY(dispatch_reaches_avx2) {
 }
 
 TEST(Avx2SgemmDispatch, OrdinaryCallsReachTheAvx2Set) {
-    REQUIRE_AVX2();
     const ChildResult r = run_child("dispatch_reaches_avx2", kAvx2Process);
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find(checked_line(dispatch_cases().size())), std::string::npos) << r.out;
@@ -731,7 +707,6 @@ ORB_CHILD_ENTRY(strict_matches_reference) {
 }
 
 TEST(Avx2SgemmStrict, MatchesTheReference) {
-    REQUIRE_AVX2();
     const ChildResult r = run_child("strict_matches_reference", kAvx2StrictProcess);
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find(checked_line(strict_cases().size() + 80)), std::string::npos) << r.out;
@@ -826,7 +801,6 @@ ORB_CHILD_ENTRY(strict_sums_in_k_order) {
 }
 
 TEST(Avx2SgemmStrict, SumsInKOrderWithFusedMultiplyAdds) {
-    REQUIRE_AVX2();
     const ChildResult r = run_child("strict_sums_in_k_order", kAvx2StrictProcess);
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find(checked_line(k_order_table().size())), std::string::npos) << r.out;
@@ -871,7 +845,6 @@ ORB_CHILD_ENTRY(strict_is_placement_free) {
 }
 
 TEST(Avx2SgemmStrict, BitIdenticalAgainAndAtOtherAddresses) {
-    REQUIRE_AVX2();
     const ChildResult r = run_child("strict_is_placement_free", kAvx2StrictProcess);
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find(checked_line(placement_cases().size())), std::string::npos) << r.out;

@@ -20,7 +20,11 @@ std::map<std::string, ChildEntry> &entries() {
     return table;
 }
 
+// Library settings the child does not inherit.  ORB_SIMULATE_CPU is the
+// exception: set for a whole test run it stands for the host, so a child sees
+// the same processor as its parent unless the test presents another.
 bool is_library_setting(const char *assignment) {
+    if (std::strncmp(assignment, "ORB_SIMULATE_CPU=", 17) == 0) return false;
     return std::strncmp(assignment, "ORB_", 4) == 0 ||
            std::strncmp(assignment, "OMP_", 4) == 0 ||
            std::strncmp(assignment, "RUZUV_ISA_DISABLE=", 18) == 0;

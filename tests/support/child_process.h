@@ -3,8 +3,9 @@
 // Much of the library reads its environment, and asks the processor who it
 // is, once per process.  A test that needs another environment re-executes
 // its own test binary: the child starts with the parent's environment minus
-// every library setting (ORB_*, RUZUV_ISA_DISABLE, OMP_*), plus the settings
-// the test names, and runs one registered child entry instead of the tests.
+// every library setting (ORB_*, RUZUV_ISA_DISABLE, OMP_*) except the
+// presented processor (ORB_SIMULATE_CPU), plus the settings the test names,
+// and runs one registered child entry instead of the tests.
 // The parent receives the child's exit status and everything it printed.
 //
 //   ORB_CHILD_ENTRY(print_cpu_type) { printf("%d\n", orb_serv_cpu_detect()); return 0; }
