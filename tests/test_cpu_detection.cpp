@@ -16,7 +16,6 @@
 //   "enabled" prints the SSE4.2, AVX, AVX2 and AVX-512 answers in that order.
 #include <gtest/gtest.h>
 
-#include <cpuid.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -26,6 +25,7 @@
 #include "cpu_probe.h"
 #include "orb_service.h"
 #include "service/feature_scan.h"
+#include "support/host_isa.h"
 
 namespace {
 
@@ -58,6 +58,7 @@ const ProbeCase kProcessorTables[] = {
     {"amd_zen", "amd_zen", {}, "vendor type fresh", "vendor=0 type=0 fresh=0", 0},
     {"amd_bulldozer", "amd_bulldozer", {}, "vendor type fresh", "vendor=0 type=0 fresh=0", 0},
     {"amd_barcelona", "amd_barcelona", {}, "vendor type fresh", "vendor=0 type=0 fresh=0", 0},
+    {"other_vendor_avx512_amx", "other_vendor_avx512_amx", {}, "vendor type fresh", "vendor=0 type=0 fresh=0", 0},
 };
 INSTANTIATE_TEST_SUITE_P(Cpu, ProcessorTables, testing::ValuesIn(kProcessorTables), probe_case_name);
 
@@ -134,6 +135,11 @@ const ProbeCase kInstructionLimitCalls[] = {
      1454},
     // Another vendor: every code is rejected (no warning is asserted either way).
     {"every_code_rejected_on_amd", "amd_zen", {},
+     "limit:-1 limit:0 limit:1 limit:2 limit:3 limit:4 limit:5 limit:6 limit:7 limit:8 limit:9 limit:10 limit:11 limit:12 type enabled",
+     "limit(-1)=0 limit(0)=0 limit(1)=0 limit(2)=0 limit(3)=0 limit(4)=0 limit(5)=0 limit(6)=0 limit(7)=0 "
+     "limit(8)=0 limit(9)=0 limit(10)=0 limit(11)=0 limit(12)=0 type=0 enabled=1111",
+     -1},
+    {"every_code_rejected_on_other_vendor", "other_vendor_avx512_amx", {},
      "limit:-1 limit:0 limit:1 limit:2 limit:3 limit:4 limit:5 limit:6 limit:7 limit:8 limit:9 limit:10 limit:11 limit:12 type enabled",
      "limit(-1)=0 limit(0)=0 limit(1)=0 limit(2)=0 limit(3)=0 limit(4)=0 limit(5)=0 limit(6)=0 limit(7)=0 "
      "limit(8)=0 limit(9)=0 limit(10)=0 limit(11)=0 limit(12)=0 type=0 enabled=1111",
@@ -291,6 +297,9 @@ const ProbeCase kPredicates[] = {
      "branch=2 vendor=0 ruzuv=0 pnr=1 pnr_true=1 bulldozer=0 zen=1 barcelona=0", 0},
     {"zen_compatible", "amd_zen", {cbwr("COMPATIBLE")}, kVendorSteps,
      "branch=3 vendor=0 ruzuv=0 pnr=0 pnr_true=1 bulldozer=0 zen=0 barcelona=0", 0},
+    // A third vendor with everything the sub-models test for gets none of them.
+    {"other_vendor_off", "other_vendor_avx512_amx", {}, "branch vendor ruzuv pnr pnr_true bulldozer zen barcelona amxq",
+     "branch=1 vendor=0 ruzuv=0 pnr=1 pnr_true=1 bulldozer=0 zen=0 barcelona=0 amxq=0", 0},
     {"bulldozer_off", "amd_bulldozer", {}, kVendorSteps,
      "branch=1 vendor=0 ruzuv=0 pnr=1 pnr_true=1 bulldozer=1 zen=0 barcelona=0", 0},
     {"bulldozer_auto", "amd_bulldozer", {cbwr("AUTO,STRICT")}, kVendorSteps,
@@ -369,6 +378,8 @@ const ProbeCase kCacheSizes[] = {
     {"walk_extended_leaf", "amd_zen", {}, kCacheSteps,
      "cache=3/32768/1048576/33554432/0 size(0)=33554432 size(1)=32768 size(2)=1048576 size(3)=33554432 "
      "size(4)=-1 size(5)=-1 size(-1)=-1", 0},
+    {"walk_third_vendor", "other_vendor_avx512_amx", {}, "cache",
+     "cache=3/49152/2097152/110100480/0", 0},
     {"walk_without_descriptors", "amd_bulldozer", {}, "cache size:1 size:-1", "cache=0/0/0/0/0 size(1)=-1 size(-1)=-1", 0},
     {"auto_on_avx2", "ruzuv_avx2", {cbwr("AUTO")}, kCacheSteps,
      "cache=3/32768/262144/4194304/0 size(0)=4194304 size(1)=32768 size(2)=262144 size(3)=4194304 "
@@ -527,39 +538,8 @@ TEST(AmxDescription, OtherProcessorsHaveNone) {
 // calls it "GenuineRuzuv"; a missing or broken table, or an unknown value,
 // warns once and leaves the real processor in place.
 // ---------------------------------------------------------------------------
-struct HostProcessor {
-    bool amd = false;             // leaf 0 vendor is "AuthenticAMD"
-    bool avx2 = false;            // AVX2 with the AVX state enabled
-    bool avx2_group = false;      // PCLMULQDQ, FMA, BMI1+BMI2, LZCNT, AVX2, AVX state
-    bool avx512_group = false;    // AVX512 F, DQ, BW, VL and their state
-};
-
-HostProcessor host_processor() {
-    HostProcessor host;
-    unsigned a, b, c, d;
-    __cpuid(0, a, b, c, d);
-    host.amd = b == 0x68747541 && d == 0x69746e65 && c == 0x444d4163;
-    __cpuid(1, a, b, c, d);
-    const unsigned leaf1_ecx = c;
-    if (!((leaf1_ecx >> 27) & 1)) return host;  // no OSXSAVE
-    unsigned xcr0_low, xcr0_high;
-    __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-    const bool avx_state = (xcr0_low & 0x6) == 0x6, avx512_state = (xcr0_low & 0xe0) == 0xe0;
-    __cpuid_count(7, 0, a, b, c, d);
-    const unsigned leaf7_ebx = b;
-    __cpuid(0x80000001, a, b, c, d);
-    const bool lzcnt = (c >> 5) & 1;
-    host.avx2 = avx_state && ((leaf7_ebx >> 5) & 1);
-    host.avx2_group = avx_state && ((leaf1_ecx >> 28) & 1) && ((leaf1_ecx >> 1) & 1) && ((leaf1_ecx >> 12) & 1) &&
-                      ((leaf7_ebx >> 3) & 1) && ((leaf7_ebx >> 8) & 1) && ((leaf7_ebx >> 5) & 1) && lzcnt;
-    host.avx512_group = host.avx2_group && avx512_state && ((leaf7_ebx >> 16) & 1) && ((leaf7_ebx >> 17) & 1) &&
-                        ((leaf7_ebx >> 30) & 1) && ((leaf7_ebx >> 31) & 1);
-    return host;
-}
-
 TEST(SimulatedProcessor, RuzuvRenamesTheRealProcessor) {
-    HostProcessor host = host_processor();
-    if (!host.avx512_group) GTEST_SKIP() << "this machine has no usable AVX-512";
+    ORB_REQUIRE_HOST(HostIsa::avx512);
     // Renamed, the Zen test sees no "AuthenticAMD" any more.
     expect_probe_case({"ruzuv", "", {"ORB_SIMULATE_CPU=ruzuv"}, "vendor type zen", "vendor=1 type=7 zen=0", 0});
 }
@@ -567,8 +547,7 @@ TEST(SimulatedProcessor, RuzuvRenamesTheRealProcessor) {
 // No real processor calls itself "GenuineRuzuv", so the real one gets the
 // baseline; the Zen test follows the real vendor and AVX2.
 TEST(SimulatedProcessor, UnsetMeansTheRealProcessor) {
-    HostProcessor host = host_processor();
-    const std::string zen = host.amd && host.avx2 ? "zen=1" : "zen=0";
+    const std::string zen = host_is_amd() && host_runs(HostIsa::avx2) ? "zen=1" : "zen=0";
     expect_probe_case({"unset", "", {"ORB_SIMULATE_CPU"}, "vendor type zen", ("vendor=0 type=0 " + zen).c_str(), 0});
     expect_probe_case({"empty", "", {"ORB_SIMULATE_CPU="}, "vendor type zen", ("vendor=0 type=0 " + zen).c_str(), 0});
 }

@@ -292,7 +292,8 @@ struct Outcome {
 using Env = std::vector<std::string>;
 Env operator+(Env a, const Env &b) { return a.insert(a.end(), b.begin(), b.end()), a; }
 Env team(int threads) { return {"ORB_NUM_THREADS=" + std::to_string(threads), "ORB_DYNAMIC=FALSE"}; }
-const Env kZen = {"TEST_BDZ_BLOCK=1"};
+const Env kZenProcessor = {"ORB_SIMULATE_CPU=file:" + test_data_path("cpus/amd_zen.cpuid")};
+const Env kZen = kZenProcessor + Env{"TEST_BDZ_BLOCK=1"};
 const Env kPlain = {"ORB_SIMULATE_CPU=ruzuv", "RUZUV_ISA_DISABLE=avx,sse4"};
 const Env kMc3 = {"ORB_SIMULATE_CPU=ruzuv", "ORB_ENABLE_INSTRUCTIONS=SSE4_2"};
 const Env kBarcelona = {"ORB_SIMULATE_CPU=file:" + test_data_path("cpus/amd_barcelona.cpuid")};
@@ -314,8 +315,8 @@ TEST(LegacyDriverProducts, TeamsAndGemmsOfEachProcessorClass) {
         {kZen, 3, "203 151 67", "xsgemm_bdz", 2, 1},  // one thread idle
         {kZen, 4, "203 151 67", "xsgemm_bdz", 3, 1},
         {kZen, 8, "203 151 67", "xsgemm_bdz", 4, 2},
-        {{"ORB_CBWR=COMPATIBLE"}, 4, "203 151 40", "xsgemm", 4, 1},  // cnr_def, class 0: 1-D
-        {{"ORB_CBWR=AUTO"}, 4, "151 203 40", "xsgemm", 1, 4},        // cnr_def, class 8 off OFF: 1-D
+        {kZenProcessor + Env{"ORB_CBWR=COMPATIBLE"}, 4, "203 151 40", "xsgemm", 4, 1},  // cnr_def, class 0: 1-D
+        {kZenProcessor + Env{"ORB_CBWR=AUTO"}, 4, "151 203 40", "xsgemm", 1, 4},  // cnr_def, class 8 off OFF: 1-D
         {kPlain, 3, "120 260 40", "xsgemm", 1, 3},
         {kBarcelona, 2, "150 90 40", "xsgemm0_brc", 2, 1},
         {kMc3, 6, "200 200 300", "xsgemm_par", 2, 3},  // class 3: the shape test passes (k > 256)

@@ -1,14 +1,20 @@
 // Thread-count control end to end.  The environment is read once per
 // process, so every case runs in a child process with its own environment
 // and a small script of service calls; the child prints the answer of each
-// call that has one.  This machine (and CI) has 2 physical cores, 2 logical
-// processors in 1 package, and the OpenMP default team size is 2.
+// call that has one.  Expected counts are worked out from two figures of the
+// machine: its physical cores (the library's count, itself checked against
+// the system's CPU topology) and the OpenMP default team size (the
+// processors this process may run on).
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,8 +104,8 @@ ORB_CHILD_ENTRY(thread_script) {
 
 struct ScriptCase {
     std::vector<std::string> env;  // the child's settings, "NAME=VALUE"
-    const char *script;            // words run in the child
-    const char *expected;          // the answers it prints
+    std::string script;            // words run in the child
+    std::string expected;          // the answers it prints
 };
 
 std::string run_script(const std::vector<std::string> &env, const std::string &script) {
@@ -113,6 +119,39 @@ std::string run_script(const std::vector<std::string> &env, const std::string &s
     return r.out;
 }
 
+// The machine's figures that the counts follow.
+struct Machine {
+    int physical;        // physical cores, as the library counts them
+    int openmp_default;  // OpenMP's default team size
+};
+
+const Machine &machine() {
+    static const Machine figures = [] {
+        Machine m{};
+        std::istringstream cores(run_script({}, "cores"));  // packages,per package,ht,logical,physical
+        for (int field = 0; field < 5; ++field) {
+            cores >> m.physical;
+            cores.ignore(1);
+        }
+        cpu_set_t allowed;
+        m.openmp_default = sched_getaffinity(0, sizeof allowed, &allowed) == 0 ? CPU_COUNT(&allowed) : 1;
+        return m;
+    }();
+    return figures;
+}
+
+// A count of threads after dynamic adjustment: at most the physical cores.
+std::string capped(int threads) { return std::to_string(std::min(threads, machine().physical)); }
+
+// The OpenMP default after dynamic adjustment, then under MPI with ppn
+// processes per node at most this process's share of the cores (a share
+// below 2 gives 1).
+std::string mpi_share(int ppn) {
+    int threads = std::min(machine().openmp_default, machine().physical);
+    int share = std::min(threads, machine().physical / ppn);
+    return std::to_string(share < 2 ? 1 : share);
+}
+
 void expect_scripts(const std::vector<ScriptCase> &cases) {
     for (const ScriptCase &c : cases) {
         std::string env;
@@ -123,7 +162,7 @@ void expect_scripts(const std::vector<ScriptCase> &cases) {
 
 TEST(ThreadCount, PrecedenceOfTheSettings) {
     expect_scripts({
-        // the thread's own count beats everything, uncapped by the 2 cores
+        // the thread's own count beats everything, uncapped by the cores
         {{"ORB_NUM_THREADS=1", "ORB_DOMAIN_NUM_THREADS=ORB_DOMAIN_BLAS=1"}, "set:2 local:7 max:1 max:-1 local:2", "0 7 7 7"},
         {{"ORB_NUM_THREADS=1"}, "local:5 local:-3 max:-1 local:0", "0 5 1 -3"},
         // a domain's count beats the all-domain count, for its own domain only
@@ -138,9 +177,9 @@ TEST(ThreadCount, PrecedenceOfTheSettings) {
         {{"ORB_NUM_THREADS=5", "OMP_NUM_THREADS=3", "ORB_DYNAMIC=false"}, "max:-1", "5"},
         {{"OMP_NUM_THREADS=3", "ORB_DYNAMIC=false"}, "max:-1 max:1", "3 3"},
         // dynamic adjustment caps every source at the physical cores
-        {{"ORB_NUM_THREADS=8"}, "max:-1 max:1", "2 2"},
-        {{"OMP_NUM_THREADS=7"}, "max:-1", "2"},
-        {{"ORB_NUM_THREADS=8"}, "max:-1 dynamic:0 max:-1 dynamic:5 max:-1", "2 0 8 1 2"},
+        {{"ORB_NUM_THREADS=80"}, "max:-1 max:1", capped(80) + " " + capped(80)},
+        {{"OMP_NUM_THREADS=70"}, "max:-1", capped(70)},
+        {{"ORB_NUM_THREADS=80"}, "max:-1 dynamic:0 max:-1 dynamic:5 max:-1", capped(80) + " 0 80 1 " + capped(80)},
     });
 }
 
@@ -155,7 +194,7 @@ TEST(ThreadCount, SettersIgnoreInvalidValues) {
 
 TEST(ThreadCount, InsideAParallelRegion) {
     expect_scripts({
-        {{"ORB_NUM_THREADS=2"}, "par:-1 par:1 max:-1", "1,1 1,1 2"},
+        {{"ORB_NUM_THREADS=2"}, "par:-1 par:1 max:-1", "1,1 1,1 " + capped(2)},
         {{"ORB_NUM_THREADS=2"}, "par_local:3:1", "1,3"},
         {{"ORB_NUM_THREADS=4", "ORB_DYNAMIC=false"}, "par:-1", "4,4"},
     });
@@ -218,29 +257,52 @@ TEST(ThreadEnvironment, MpiProcessesPerNode) {
 }
 
 TEST(ThreadCount, MpiReduction) {
-    // With the OpenMP default of 2 threads: share = physical cores / ppn.
     expect_scripts({
-        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=1"}, "max:-1", "1"},
-        {{"ORB_MPI_PPN=1", "QX_MPI_THREAD_LEVEL=1"}, "max:-1", "2"},
+        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=1"}, "max:-1", mpi_share(2)},
+        {{"ORB_MPI_PPN=1", "QX_MPI_THREAD_LEVEL=1"}, "max:-1", mpi_share(1)},
         {{"ORB_MPI_PPN=1", "QX_MPI_THREAD_LEVEL=0"}, "max:-1", "1"},
         {{"ORB_MPI_PPN=1"}, "max:-1", "1"},
         {{"ORB_MPI_PPN=1", "QX_MPI_THREAD_LEVEL=9"}, "max:-1", "1"},
-        {{"QX_MPI_THREAD_LEVEL=0"}, "max:-1", "2"},  // ppn unknown
+        {{"QX_MPI_THREAD_LEVEL=0"}, "max:-1", capped(machine().openmp_default)},  // ppn unknown
         // no reduction when the user sized the team or a setting chose the count
-        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0", "OMP_NUM_THREADS=4,2"}, "max:-1", "2"},
-        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0", "OMP_NUM_THREADS=2"}, "max:-1", "2"},
-        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0", "ORB_NUM_THREADS=2"}, "max:-1", "2"},
-        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0", "ORB_DYNAMIC=false"}, "max:-1", "2"},
+        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0", "OMP_NUM_THREADS=4,2"}, "max:-1", capped(4)},
+        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0", "OMP_NUM_THREADS=2"}, "max:-1", capped(2)},
+        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0", "ORB_NUM_THREADS=2"}, "max:-1", capped(2)},
+        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0", "ORB_DYNAMIC=false"}, "max:-1",
+         std::to_string(machine().openmp_default)},
         // a declared MPI safety decides alone
-        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0"}, "safe:1 max:-1", "1 2"},
+        {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=0"}, "safe:1 max:-1", "1 " + capped(machine().openmp_default)},
         {{"ORB_MPI_PPN=2", "QX_MPI_THREAD_LEVEL=3"}, "safe:0 max:-1", "0 1"},
         {{}, "safe:2 max:-1", "0 1"},
     });
 }
 
+// The machine's processors as the system's CPU topology lists them:
+// packages, cores per package, hyperthreading (0 or 1), logical, physical.
+// Empty when the topology cannot be read.
+std::string topology_counts() {
+    std::set<int> packages;
+    std::set<std::pair<int, int>> cores;  // (package, core)
+    int logical = 0;
+    for (int cpu = 0;; ++cpu) {
+        const std::string dir = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/";
+        std::ifstream package_file(dir + "physical_package_id"), core_file(dir + "core_id");
+        int package = 0, core = 0;
+        if (!(package_file >> package) || !(core_file >> core)) break;
+        ++logical;
+        packages.insert(package);
+        cores.insert({package, core});
+    }
+    if (logical == 0) return "";
+    const int physical = static_cast<int>(cores.size()), package_count = static_cast<int>(packages.size());
+    return std::to_string(package_count) + "," + std::to_string(physical / package_count) + "," +
+           (logical > physical ? "1" : "0") + "," + std::to_string(logical) + "," + std::to_string(physical);
+}
+
 TEST(ThreadCount, CoresOfThisMachine) {
-    // packages, cores per package, hyperthreading, logical, physical
-    expect_scripts({{{}, "cores", "1,2,0,2,2"}});
+    const std::string expected = topology_counts();
+    if (expected.empty()) GTEST_SKIP() << "this system lists no CPU topology under /sys/devices/system/cpu";
+    expect_scripts({{{}, "cores", expected}});
 }
 
 // --- clean-up registry ---------------------------------------------------
