@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # SGEMM benchmarks against OpenBLAS, each in one run on this machine:
-#   1. this machine's own identity, no settings (the baseline set's Zen
-#      sub-model here) against OpenBLAS's Haswell kernel, one and two threads;
-#   2. the AVX2 set under the processor identity "GenuineRuzuv", one thread;
+#   1. the baseline set's Zen sub-model (this machine's own identity on an
+#      AMD host, a scripted Zen processor elsewhere) against OpenBLAS's
+#      Haswell kernel, one and two threads;
+#   2. the AVX2 set under the processor identity "GenuineRuzuv", one thread,
+#      against OpenBLAS's Haswell kernel;
 #   3. the plain SSE2 baseline set and 4. the SSE4.2 set, one thread, against
 #      the 128-bit multiply+add peak.
 #   bench/run_sgemm_bench.sh [BUILD_DIR]
@@ -13,17 +15,31 @@ build="${1:-$root/build}"
 "$root/tools/install_deps.sh" --bench
 [ -f "$build/build.ninja" ] || "$root/tools/configure.sh" "$build"
 ninja -C "$build" vorte_blas sgemm_bench >/dev/null
+source "$root/bench/bench_host.sh"
 bench="$build/bench/sgemm_bench"
 lib="$build/libvorte_blas.so"
 baseline=/usr/lib/x86_64-linux-gnu/openblas-openmp/libopenblas.so.0
-export OPENBLAS_CORETYPE=Haswell
+print_host
+echo
+unset ORB_SIMULATE_CPU ORB_ENABLE_INSTRUCTIONS RUZUV_ISA_DISABLE
 
-echo "== this machine's identity, no settings (one and two threads)"
-env -u ORB_SIMULATE_CPU -u ORB_ENABLE_INSTRUCTIONS "$bench" --threads=1,2 "$lib" "$baseline"
-echo
-echo "== AVX2 set (GenuineRuzuv capped at AVX2), one thread"
-ORB_SIMULATE_CPU=ruzuv ORB_ENABLE_INSTRUCTIONS=AVX2 taskset -c 1 "$bench" "$lib" "$baseline"
-echo
+if host_has_avx2; then
+  baseline_kernels_for avx2
+  zen=$(zen_identity)
+  if [ -n "$zen" ]; then
+    echo "== baseline set with the Zen sub-model, on a scripted AMD Zen processor (this host is not AMD), one and two threads"
+  else
+    echo "== this machine's identity, no settings: the baseline set with its Zen sub-model (one and two threads)"
+  fi
+  ORB_SIMULATE_CPU="$zen" "$bench" --threads=1,2 "$lib" "$baseline"
+  echo
+  echo "== AVX2 set (GenuineRuzuv capped at AVX2), one thread"
+  ORB_SIMULATE_CPU=ruzuv ORB_ENABLE_INSTRUCTIONS=AVX2 taskset -c 1 "$bench" "$lib" "$baseline"
+  echo
+else
+  echo "== skipped: the Zen sub-model and AVX2 rows need AVX2 with FMA, which this host lacks"
+  echo
+fi
 echo "== plain SSE2 baseline set (GenuineRuzuv without AVX and SSE4), one thread"
 ORB_SIMULATE_CPU=ruzuv RUZUV_ISA_DISABLE=avx,sse4 taskset -c 1 "$bench" --peak=muladd128 --shapes=large "$lib"
 echo
