@@ -9,10 +9,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "blas/gemm/sgemm_driver.h"
+#include "blas/kernels/avx2/avx2_kernels.h"
+#include "blas/kernels/cnr_def/cnr_def_kernels.h"
+#include "blas/kernels/def/def_kernels.h"
+#include "blas/kernels/mc3/mc3_kernels.h"
 #include "support/child_process.h"
 #include "support/reference_gemm.h"
 
@@ -140,6 +145,124 @@ TEST(SgemmDriver, GeneralShapes) {
             Call call(ta, tb, 47, 38, 29, seed++);
             EXPECT_TRUE(call.computes_product());
         }
+}
+
+// --- k = 0: C := beta*C and nothing else ---------------------------------------
+//
+// Without a product term C takes beta as plain multiplication gives it:
+// beta 1 leaves every bit (a signalling NaN stays signalling, -0 stays -0),
+// beta 0 clears, any other beta multiplies.  A and B are null, so reading
+// them would crash; the rows below m (ldc padding) must keep their bits.
+
+uint32_t bits_of(float x) {
+    uint32_t u;
+    std::memcpy(&u, &x, sizeof u);
+    return u;
+}
+
+float float_of(uint32_t u) {
+    float x;
+    std::memcpy(&x, &u, sizeof x);
+    return x;
+}
+
+// A column-major C of m rows (ld m + 2) cycling through special values.
+std::vector<float> special_c(int64_t m, int64_t n) {
+    const uint32_t specials[] = {0xffa5a5a5u, 0x7fc12345u, 0x80000000u, 0x7f800000u,
+                                 0xff800000u, 0x3fc00000u, 0xc0400000u, 0x00000001u};
+    std::vector<float> c(static_cast<size_t>((m + 2) * n));
+    for (size_t e = 0; e < c.size(); ++e) c[e] = float_of(specials[(e * 7 + e / 5) % 8]);
+    return c;
+}
+
+// The differences between C after a k = 0 product and beta*C, as text.
+template <typename Product>
+std::string k_zero_differences(int64_t m, int64_t n, float beta, Product product) {
+    const int64_t ldc = m + 2;
+    const std::vector<float> before = special_c(m, n);
+    std::vector<float> c = before;
+    product(m, n, beta, c.data(), ldc);
+    volatile float factor = beta;  // multiplied at run time, as the library does
+    std::string report;
+    for (int64_t j = 0; j < n; ++j)
+        for (int64_t i = 0; i < ldc; ++i) {
+            const size_t e = static_cast<size_t>(i + j * ldc);
+            const uint32_t want = i >= m || beta == 1.0f ? bits_of(before[e])
+                                  : beta == 0.0f         ? 0u
+                                                         : bits_of(before[e] * factor);
+            if (bits_of(c[e]) != want && report.size() < 200) {
+                char line[96];
+                std::snprintf(line, sizeof line, " %lldx%lld beta %g C(%lld,%lld) %08x want %08x", (long long)m,
+                              (long long)n, beta, (long long)i, (long long)j, bits_of(c[e]), want);
+                report += line;
+            }
+        }
+    return report;
+}
+
+const float kBetas[] = {1.0f, 0.0f, 2.0f, -1.0f};
+const int64_t kZeroKShapes[][2] = {{3, 2}, {130, 120}};  // buffer-free size; blocked and team size
+
+// Every shape and beta through the top-level driver, on the child's processor and thread settings.
+ORB_CHILD_ENTRY(k_zero_through_the_driver) {
+    std::string report;
+    for (const auto &shape : kZeroKShapes)
+        for (float beta : kBetas)
+            for (const char *trans : {"NN", "TT"})
+                report += k_zero_differences(shape[0], shape[1], beta, [&](int64_t m, int64_t n, float b, float *c,
+                                                                            int64_t ldc) {
+                    const int64_t k = 0, lda = trans[0] == 'N' ? m : 1, ldb = trans[1] == 'N' ? 1 : n;
+                    const float alpha = 1.0f;
+                    orb_blas_sgemm(trans, trans + 1, &m, &n, &k, &alpha, nullptr, &lda, nullptr, &ldb, &b, c, &ldc, 1,
+                                   1);
+                });
+    std::printf("%s", report.empty() ? "ok" : report.c_str());
+    return 0;
+}
+
+TEST(SgemmDriver, InnerDimensionZeroOnlyAppliesBetaOnEverySetAndRoute) {
+    const std::string table = "ORB_SIMULATE_CPU=file:" + test_data_path("cpus/");
+    const std::vector<std::vector<std::string>> processors = {
+        {"ORB_SIMULATE_CPU=ruzuv", "RUZUV_ISA_DISABLE=avx,sse4"},  // def, its own blocked path
+        {table + "amd_zen.cpuid"},                                  // def, Zen sub-model
+        {table + "amd_bulldozer.cpuid"},                            // def, Bulldozer sub-model
+        {table + "amd_barcelona.cpuid"},                            // def, Barcelona sub-model
+        {table + "amd_zen.cpuid", "ORB_CBWR=AUTO"},                 // cnr_def, Zen sub-model
+        {table + "amd_zen.cpuid", "ORB_CBWR=COMPATIBLE"},           // cnr_def, its own path
+        {"ORB_SIMULATE_CPU=ruzuv", "ORB_ENABLE_INSTRUCTIONS=SSE4_2"},  // mc3
+        kAvx2Settings,                                                 // avx2
+    };
+    for (const auto &processor : processors)
+        for (const char *threads : {"ORB_NUM_THREADS=1", "ORB_NUM_THREADS=2"}) {
+            std::vector<std::string> settings = processor;
+            settings.insert(settings.end(), {threads, "ORB_DYNAMIC=FALSE"});
+            ChildResult r = run_child("k_zero_through_the_driver", settings);
+            EXPECT_EQ(r.exit_code, 0) << r.err;
+            EXPECT_EQ(r.out, "ok") << processor.back() << " " << threads;
+        }
+}
+
+// The buffer-free products of every set, called directly.
+TEST(SgemmDriver, InnerDimensionZeroInTheBufferFreeProducts) {
+    using Pst = void (*)(const char *, const char *, const int64_t *, const int64_t *, const int64_t *, const float *,
+                         const float *, const int64_t *, const float *, const int64_t *, const float *, float *,
+                         const int64_t *);
+    const struct { const char *name; Pst product; } products[] = {
+        {"def", orb_blas_def_sgemm_pst},         {"def brc", orb_blas_def_sgemm_pst_brc},
+        {"cnr_def", orb_blas_cnr_def_sgemm_pst}, {"cnr_def brc", orb_blas_cnr_def_sgemm_pst_brc},
+        {"mc3", orb_blas_mc3_sgemm_pst},         {"avx2", orb_blas_avx2_sgemm_pst},
+    };
+    for (const auto &p : products)
+        for (float beta : kBetas)
+            EXPECT_EQ(k_zero_differences(13, 5, beta,
+                                         [&](int64_t m, int64_t n, float b, float *c, int64_t ldc) {
+                                             const int64_t k = 0, one = 1;
+                                             const float alpha = 2.0f;
+                                             p.product("N", "T", &m, &n, &k, &alpha, nullptr, &m, nullptr, &one, &b, c,
+                                                       &ldc);
+                                         }),
+                      "")
+                << p.name;
 }
 
 // Runs every route-relevant shape and prints how many disagreed with the reference.

@@ -10,8 +10,8 @@
 //      one thread;
 //   6. the pre-pass: with R, beta != 1 (NaN included) brings C to beta*C in a
 //      team of T threads and the product goes on with beta 1, and a zero
-//      alpha then ends the call; without R, a zero alpha ends the call,
-//      after scaling C by a beta other than 1 in a team;
+//      alpha or k then ends the call; without R, a zero alpha or k ends the
+//      call, after scaling C by a beta other than 1 in a team;
 //   7. the kernel descriptor: on mc3 the set's own, with the packers for the
 //      transpositions, its blocking of the whole problem and its blocked GEMM
 //      for one thread's block; elsewhere just the serial GEMM;
@@ -84,16 +84,18 @@ void scale_in_team(const SgemmCall &g, const float *beta, int threads) {
     }
 }
 
-// The pre-pass; false when it has completed the call.
+// The pre-pass; false when it has completed the call.  A call without a
+// product term (alpha 0 or k 0) ends after beta has been applied.
 bool prepare_beta(SgemmCall &g, bool prepass, int threads) {
+    const bool product = *g.alpha != 0.0f && *g.k != 0;
     if (prepass) {
         if (*g.beta != 1.0f) {
             scale_in_team(g, g.beta, threads);
             g.beta = &kOne;
         }
-        return *g.alpha != 0.0f;
+        return product;
     }
-    if (*g.alpha != 0.0f) return true;
+    if (product) return true;
     if (*g.beta != 1.0f) scale_in_team(g, g.beta, threads);
     return false;
 }

@@ -157,10 +157,11 @@ void barcelona_tile(const GemmOperands &g, const float *bx, int64_t i, float *c,
 // --- the drivers --------------------------------------------------------------
 
 // Quick returns shared by both drivers; true when nothing is left to do.
-inline bool barcelona_trivial(const BarcelonaMembers &set, const int64_t *m, const int64_t *n, const float *alpha,
-                              const float *beta, float *c, const int64_t *ldc) {
+// Without a product term (alpha 0 or k 0) C only takes beta.
+inline bool barcelona_trivial(const BarcelonaMembers &set, const int64_t *m, const int64_t *n, const int64_t *k,
+                              const float *alpha, const float *beta, float *c, const int64_t *ldc) {
     if (*m < 1 || *n < 1) return true;
-    if (*alpha != 0.0f) return false;
+    if (*alpha != 0.0f && *k >= 1) return false;
     if (*beta != 1.0f) set.scale(m, n, beta, c, ldc);
     return true;
 }
@@ -169,7 +170,7 @@ inline void barcelona_xsgemm1(const BarcelonaMembers &set, const char *transa, c
                               const int64_t *n, const int64_t *k, const float *alpha, const float *a,
                               const int64_t *lda, const float *b, const int64_t *ldb, const float *beta, float *c,
                               const int64_t *ldc) {
-    if (barcelona_trivial(set, m, n, alpha, beta, c, ldc)) return;
+    if (barcelona_trivial(set, m, n, k, alpha, beta, c, ldc)) return;
     float *panel = nullptr;
     if (*m >= 4 && *n >= 4 && *k >= 4)
         panel = static_cast<float *>(orb_serv_allocate(static_cast<size_t>(*k) * 64, kBarcelonaBufferAlignment));
@@ -203,7 +204,7 @@ inline void barcelona_xsgemm0(const BarcelonaMembers &set, const char *transa, c
                               const int64_t *n, const int64_t *k, const float *alpha, const float *a,
                               const int64_t *lda, const float *b, const int64_t *ldb, const float *beta, float *c,
                               const int64_t *ldc) {
-    if (barcelona_trivial(set, m, n, alpha, beta, c, ldc)) return;
+    if (barcelona_trivial(set, m, n, k, alpha, beta, c, ldc)) return;
     set.buffer_free(transa, transb, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
 }
 

@@ -62,7 +62,7 @@ inline void bdz_xsgemm(const BdzSetMembers &set, const char *transa, const char 
     if (rows < 1 || cols < 1) return;
     // NaN compares unequal, so a NaN beta scales C as well.
     if (!(*beta == 1.0f)) set.scale(m, n, beta, c, ldc);
-    if (*alpha == 0.0f) return;
+    if (*alpha == 0.0f || depth < 1) return;
 
     static const float one = 1.0f;
     if (rows < kBdzMinRows || cols < kBdzMinColumns || depth <= 1) {

@@ -4,7 +4,9 @@
 // product and everything when no buffer can be had straight from the
 // caller's matrices, four floats per vector.  Every element of C receives
 // its whole inner product s and is then stored once as alpha*s + beta*c
-// (alpha*s when beta is 0, without reading c).
+// (alpha*s when beta is 0, without reading c).  Without a product term
+// (k < 1 or alpha 0) C only takes beta, as the reference BLAS does: beta 1
+// leaves it untouched, 0 clears it, any other beta scales it.
 //
 // How s is summed depends on which operand is contiguous along k:
 //   A not transposed  the vectors run down the rows of a column of A; each
@@ -24,6 +26,7 @@
 #ifndef ORB_BLAS_KERNELS_BASELINE_BUFFER_FREE_PRODUCT_H
 #define ORB_BLAS_KERNELS_BASELINE_BUFFER_FREE_PRODUCT_H
 
+#include "blas/kernels/sse_scaling.h"
 #include "blas/kernels/sse_vector_access.h"
 
 namespace {
@@ -201,6 +204,11 @@ void product_of_dots(const GemmOperands &g) {
 template <AddressRule Rule>
 void buffer_free_product(const GemmOperands &g) {
     if (g.m <= 0 || g.n <= 0) return;
+    if (g.k < 1 || g.alpha == 0.0f) {
+        if (g.beta != 1.0f)
+            for (int64_t j = 0; j < g.n; ++j) scale_elements<Rule>(StridedVector{g.c + j * g.ldc, 1}, g.m, g.beta);
+        return;
+    }
     if (g.trans_a)
         product_of_dots<Rule>(g);
     else

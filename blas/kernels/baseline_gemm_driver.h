@@ -151,7 +151,7 @@ inline void baseline_xsgemm(const BaselineGemmSet &set, const char *transa, cons
             return;
         }
     }
-    if (*alpha == 0.0f) {
+    if (*alpha == 0.0f || *k < 1) {  // no product term: C only takes beta
         if (*beta == 0.0f)
             set.zero(m, n, c, ldc);
         else if (*beta != 1.0f)

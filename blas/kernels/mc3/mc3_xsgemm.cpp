@@ -31,7 +31,7 @@ extern "C" void orb_blas_mc3_xsgemm(const char *transa, const char *transb, cons
 
     const float one = 1.0f;
     if (*beta != 1.0f) orb_blas_mc3_sgemm_mscale(m, n, beta, c, ldc);
-    if (*alpha == 0.0f) return;
+    if (*alpha == 0.0f || *k < 1) return;
 
     if (*m >= desc.min_m && *n >= desc.min_n && *k >= desc.min_k) {
         orb_blas_mc3_sgemm_get_blks_size(m, n, k, &desc);
