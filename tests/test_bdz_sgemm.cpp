@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -57,9 +58,12 @@ struct Case {
     int64_t pad = 2;
 };
 
+// The k steps of a block, by the table.
+int64_t bdz_kc(int64_t k) { return k <= 128 ? 128 : k <= 192 ? k : k <= 383 ? k / 2 : 192; }
+
 // The bytes the sub-model asks of the pool for a product (mc, nc, kc by the table).
 size_t bdz_request(int64_t m, int64_t n, int64_t k) {
-    int64_t kc = k <= 128 ? 128 : k <= 192 ? k : k <= 383 ? k / 2 : 192;
+    int64_t kc = bdz_kc(k);
     int64_t mc = std::min<int64_t>((m + 15) / 16 * 16, 6400), nc = std::max<int64_t>(std::min<int64_t>(n, 384), 4);
     return static_cast<size_t>((4 * mc + 8 * nc) * kc + 16896);
 }
@@ -167,6 +171,41 @@ TEST_F(BdzSgemm, BetaAndAlphaRules) {
                 check_product(set.gemm, {'N', 'T', 29, 6, 130, alpha, beta}, seed++);
                 check_product(set.gemm, {'T', 'N', 5, 3, 4, alpha, beta}, seed++);
             }
+}
+
+// Full 16 x 4 tiles bit for bit against the kernel's described arithmetic:
+// C is first scaled by beta; then for each k block in order, the element's
+// products (A scaled by alpha when packed) form one fused multiply-add chain
+// from zero in k order, which is added to C.
+TEST_F(BdzSgemm, FullTilesFollowTheDescribedOrderOfOperations) {
+    const int64_t m = 32, n = 8;
+    const float alpha = 1.5f, beta = -0.75f;
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    for (const BdzSet &set : kSets)
+        for (int64_t k : {100, 128, 129, 192, 193, 383, 384, 500}) {
+            std::vector<float> a(m * k), b(k * n), c(m * n);
+            for (float &v : a) v = dist(rng);
+            for (float &v : b) v = dist(rng);
+            for (float &v : c) v = dist(rng);
+            std::vector<float> want(c);
+            const int64_t kc = bdz_kc(k);
+            for (int64_t j = 0; j < n; ++j)
+                for (int64_t i = 0; i < m; ++i) {
+                    float cij = beta * want[i + j * m];
+                    for (int64_t p0 = 0; p0 < k; p0 += kc) {
+                        float chain = 0.0f;
+                        for (int64_t p = p0; p < std::min(k, p0 + kc); ++p)
+                            chain = std::fmaf(alpha * a[i + p * m], b[p + j * k], chain);
+                        cij = cij + chain;
+                    }
+                    want[i + j * m] = cij;
+                }
+            set.gemm("N", "N", &m, &n, &k, &alpha, a.data(), &m, b.data(), &k, &beta, c.data(), &m);
+            int differing = 0;
+            for (size_t e = 0; e < c.size(); ++e) differing += std::memcmp(&c[e], &want[e], sizeof(float)) != 0;
+            EXPECT_EQ(differing, 0) << set.name << " k=" << k;
+        }
 }
 
 // Shapes below the register block, with k <= 1 or with alpha 0 ask nothing

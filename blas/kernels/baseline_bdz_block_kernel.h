@@ -7,16 +7,10 @@
 // panel (16 x kc floats, at most 12 KiB) stays in the first-level cache
 // while the B panels of the block stream past it from the second level.
 // A 16 x 4 tile lives in eight 256-bit accumulators, two per column, for the
-// whole k loop: per k step two 8-float vectors of A are loaded and each of
-// the four B values is broadcast from memory.  Eight chains of fused
-// multiply-adds at a latency of four cycles only just cover two pipes, and
-// any late load stalls them.  Where the processor adds on pipes of its own
-// (Zen), the kernel therefore takes the k steps in pairs: the pair's two
-// products of an accumulator are formed off the chain (a multiply, then a
-// fused multiply-add onto it) and added to the accumulator, which then
-// waits on one short addition per two k steps.  Where additions share the
-// multiply-add pipes (Bulldozer), the extra addition would cost more than it
-// saves, and each k step is one fused multiply-add per accumulator.
+// whole k loop: per k step two 8-float vectors of A are loaded, each of the
+// four B values is broadcast from memory, and each accumulator takes one
+// fused multiply-add, in k order.  Each element of the tile is therefore the
+// fused chain of its k products from zero, added to C at the end.
 // The k loop is unrolled by four; each group of four k steps fetches one
 // line of the next B panel into the first-level cache, so that a tile never
 // waits on the second level for B; the C tile is fetched when the tile
@@ -29,8 +23,7 @@
 // The kernels are compiled once per multiply-add form, each in a file of
 // its own built for that instruction set: BdzFma3 (Zen) exists where FMA3 is
 // enabled, BdzFma4 (Bulldozer) where FMA4 is.  A form gives madd(a, b, acc)
-// = a*b + acc for __m256 and __m128 and kPairSteps, whether the full tile
-// takes its k steps in pairs as described above.  Everything here has
+// = a*b + acc, rounded once, for __m256 and __m128.  Everything here has
 // internal linkage so that the two instantiations, compiled for different
 // instruction sets, are never merged by the linker.
 #ifndef ORB_BLAS_KERNELS_BASELINE_BDZ_BLOCK_KERNEL_H
@@ -48,7 +41,6 @@ namespace {
 #if defined(__FMA__)
 // a*b + acc with FMA3.
 struct BdzFma3 {
-    static constexpr bool kPairSteps = true;  // Zen adds on pipes of its own
     static __m256 madd(__m256 a, __m256 b, __m256 acc) { return _mm256_fmadd_ps(a, b, acc); }
     static __m128 madd(__m128 a, __m128 b, __m128 acc) { return _mm_fmadd_ps(a, b, acc); }
 };
@@ -57,7 +49,6 @@ struct BdzFma3 {
 #if defined(__FMA4__)
 // a*b + acc with FMA4.
 struct BdzFma4 {
-    static constexpr bool kPairSteps = false;  // Bulldozer adds on its multiply-add pipes
     static __m256 madd(__m256 a, __m256 b, __m256 acc) { return _mm256_macc_ps(a, b, acc); }
     static __m128 madd(__m128 a, __m128 b, __m128 acc) { return _mm_macc_ps(a, b, acc); }
 };
@@ -78,7 +69,6 @@ struct BdzWideColumn {
     static void store(float *p, V v) { _mm256_storeu_ps(p, v); }
     static V broadcast(const float *p) { return _mm256_broadcast_ss(p); }
     static V add(V x, V y) { return _mm256_add_ps(x, y); }
-    static V mul(V x, V y) { return _mm256_mul_ps(x, y); }
 };
 template <>
 struct BdzColumn<16> : BdzWideColumn {
@@ -100,7 +90,6 @@ struct BdzColumn<4> {
     static void store(float *p, V v) { _mm_storeu_ps(p, v); }
     static V broadcast(const float *p) { return _mm_broadcast_ss(p); }
     static V add(V x, V y) { return _mm_add_ps(x, y); }
-    static V mul(V x, V y) { return _mm_mul_ps(x, y); }
 };
 // Two rows: the low half of a 128-bit vector, moved as 64 bits.
 template <>
@@ -146,30 +135,9 @@ struct BdzTile {
             for (int j = 0; j < C; ++j) sum[j][q] = Fma::madd(av[q], bv[j], sum[j][q]);
     }
 
-    // Two k steps added to the sums at once: per column and A chunk, the
-    // step pair's products a0*b0 + a1*b1 are formed apart from the sum (a
-    // multiply, then a multiply-add) and the sum takes one addition.
-    __attribute__((always_inline)) static void step_pair(V (&sum)[C][kChunks], const float *a, const float *b) {
-        V a0[kChunks], a1[kChunks];
-        for (int q = 0; q < kChunks; ++q) {
-            a0[q] = L::load(a + q * L::kWidth);
-            a1[q] = L::load(a + R + q * L::kWidth);
-        }
-        for (int j = 0; j < C; ++j) {
-            const V b0 = L::broadcast(b + j), b1 = L::broadcast(b + C + j);
-            for (int q = 0; q < kChunks; ++q) sum[j][q] = L::add(sum[j][q], Fma::madd(a1[q], b1, L::mul(a0[q], b0)));
-        }
-    }
-
     // ahead: floats from a B position to the same position in the next panel.
     __attribute__((always_inline)) void group(const float *a, const float *b, int64_t ahead) {
         if constexpr (kFull) _mm_prefetch(reinterpret_cast<const char *>(b + ahead), _MM_HINT_T0);
-        if constexpr (kFull && Fma::kPairSteps) {
-            step_pair(acc, a, b);
-            bdz_keep_steps_apart();
-            step_pair(acc, a + 2 * R, b + 2 * C);
-            return;
-        }
         step(acc, a, b);
         bdz_keep_steps_apart();
         step(kTwoSets ? odd : acc, a + R, b + C);
