@@ -128,10 +128,12 @@ bool load_script(const char *path) {
     long fd = __liborb_libc_open(path, 0);
     if (fd < 0) { warn("cannot read", path, 0); return false; }
     size_t size = 0;
-    long got;
+    long got = 0;
     while (size < kMaxScriptBytes && (got = __liborb_libc_read(static_cast<int>(fd), text + size, kMaxScriptBytes - size)) > 0)
         size += static_cast<size_t>(got);
     __liborb_libc_close(static_cast<int>(fd));
+    // A directory opens but does not read.
+    if (got < 0) { warn("cannot read", path, 0); return false; }
     if (size == kMaxScriptBytes) { warn("table is too large:", path, 0); return false; }
 
     g_script.count = 0;
@@ -145,6 +147,9 @@ bool load_script(const char *path) {
         if (!parse_line(p, stop, g_script)) { warn("table is malformed:", path, line); return false; }
         p = eol + 1;
     }
+    // An empty table, or one of comments only, would present a processor
+    // with no features and no caches: refused like a malformed one.
+    if (g_script.count == 0) { warn("table holds no CPUID answer:", path, 0); return false; }
     return true;
 }
 

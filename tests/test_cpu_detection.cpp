@@ -557,6 +557,9 @@ TEST(SimulatedProcessor, BadValuesWarnOnceAndFallBack) {
         "ORB_SIMULATE_CPU=file:/nonexistent/none.cpuid",
         "ORB_SIMULATE_CPU=bogus",
         "ORB_SIMULATE_CPU=file:" + test_data_path("cpus/malformed.cpuid"),
+        "ORB_SIMULATE_CPU=file:" + test_data_path("cpus"),  // a directory
+        "ORB_SIMULATE_CPU=file:" + test_data_path("cpus/empty.cpuid"),
+        "ORB_SIMULATE_CPU=file:" + test_data_path("cpus/comments_only.cpuid"),
     };
     for (const std::string &value : values) {
         SCOPED_TRACE(value);
