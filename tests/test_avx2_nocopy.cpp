@@ -77,7 +77,7 @@ struct Problem {
           << "," << j << ")";
         return s.str();
     }
-    void run(Avx2NocopyKernelFn kernel) {
+    void run(NocopyKernelFn kernel) {
         kernel(g.m, g.n, g.k, &alpha, a.data(), a.ld, b.data(), b.ld, &beta, c.data(), c.ld);
     }
     void run_driver() {
@@ -99,7 +99,7 @@ struct Problem {
 
 struct KernelCase {
     const char *name;           // for messages
-    Avx2NocopyKernelFn kernel;  // the member under test
+    NocopyKernelFn kernel;  // the member under test
     char transa, transb;        // its operand layout
     float beta;                 // a beta of its case
 };
@@ -156,14 +156,14 @@ TEST(Avx2NocopyKernels, LongInnerDimensionAppliesBetaOnce) {
 }
 
 TEST(Avx2NocopyDriver, BlockRuleHalvesRestsBetweenTheThresholds) {
-    const NocopyBlocking &nn = kNocopyBlocking[kNocopyNN], &nt = kNocopyBlocking[kNocopyNT];
-    const NocopyBlocking &tn = kNocopyBlocking[kNocopyTN];
+    const NocopyBlocking &nn = kAvx2NocopyBlocking[kNocopyNN], &nt = kAvx2NocopyBlocking[kNocopyNT];
+    const NocopyBlocking &tn = kAvx2NocopyBlocking[kNocopyTN];
     EXPECT_EQ(blocks(300, nn.k), (std::vector<int64_t>{150, 150}));
     EXPECT_EQ(blocks(600, nn.k), (std::vector<int64_t>{256, 172, 172}));
     EXPECT_EQ(blocks(256, nn.k), (std::vector<int64_t>{256}));
     EXPECT_EQ(blocks(512, nn.k), (std::vector<int64_t>{256, 256}));
     EXPECT_EQ(blocks(150, nt.k), (std::vector<int64_t>{75, 75}));
-    EXPECT_EQ(blocks(193, kNocopyBlocking[kNocopyTT].k), (std::vector<int64_t>{96, 49, 48}));
+    EXPECT_EQ(blocks(193, kAvx2NocopyBlocking[kNocopyTT].k), (std::vector<int64_t>{96, 49, 48}));
     EXPECT_EQ(blocks(73, nn.n), (std::vector<int64_t>{37, 36}));
     EXPECT_EQ(blocks(95, nt.n), (std::vector<int64_t>{48, 47}));
     EXPECT_EQ(blocks(150, nt.n), (std::vector<int64_t>{48, 48, 54}));

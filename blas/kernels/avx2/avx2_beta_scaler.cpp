@@ -61,8 +61,4 @@ void orb_blas_avx2_sgemm_mscale(const int64_t *m, const int64_t *n, const float 
     else scale_matrix<false>(*m, *n, *beta, c, *ldc);
 }
 
-void orb_blas_avx2_sgemm_mscale_wrapper(const MatDesc *c, const float *beta) {
-    orb_blas_avx2_sgemm_mscale(&c->rows, &c->cols, beta, static_cast<float *>(c->data), &c->ld);
-}
-
 }  // extern "C"

@@ -208,11 +208,4 @@ void orb_blas_avx2_sgemm_pst(const char *transa, const char *transb, const int64
     }
 }
 
-void orb_blas_avx2_s_pst_wrapper(const BlasOpParams *op, const MatDesc *a, const MatDesc *b, const MatDesc *c) {
-    if (op->operation != 0) return;  // only SGEMM has a buffer-free product in this set
-    orb_blas_avx2_sgemm_pst(op->transa, op->transb, &c->rows, &c->cols, &a->cols, &op->alpha,
-                            static_cast<const float *>(a->data), &a->ld, static_cast<const float *>(b->data), &b->ld,
-                            &op->beta, static_cast<float *>(c->data), &c->ld);
-}
-
 }  // extern "C"

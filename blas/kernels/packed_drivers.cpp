@@ -1,4 +1,4 @@
-// avx2_blocked_drivers.cpp - the blocked GEMM drivers of the AVX2 set.
+// packed_drivers.cpp - the blocked GEMM drivers of the avx2 and avx512 sets.
 //
 // Both drivers compute C := alpha*op(A)*op(B) + beta*C on packed panels.
 // They first settle the cases without a product: m or n empty; k = 0 (C :=
@@ -21,7 +21,7 @@
 // the caller's buffer record and only packs B, column block by column
 // block, with k in one piece.  Neither driver fails: without buffers they
 // hand the whole product to the buffer-free fallback.
-#include "blas/kernels/avx2/avx2_kernels.h"
+#include "blas/kernels/packed_set.h"
 #include "orb_service.h"
 
 namespace {
@@ -97,16 +97,14 @@ void multiply_row_block(const Problem &p, BlasOpParams *op, const MatDesc *a, co
 
 }  // namespace
 
-extern "C" {
-
-int orb_blas_avx2_s_generic_fullacopybcopy(BlasOpParams *op, const MatDesc *a, const MatDesc *b, const MatDesc *c,
-                                           SgemmBuffers *buffers, SgemmKernelInfo *info) {
+int packed_s_generic_fullacopybcopy(const PackedSet &set, BlasOpParams *op, const MatDesc *a, const MatDesc *b,
+                                    const MatDesc *c, SgemmBuffers *buffers, SgemmKernelInfo *info) {
     Problem p;
     if (!prepare(op, a, c, info, &p)) return 0;
 
     SgemmBuffers own;
     bool private_buffers = buffers == nullptr;
-    if (private_buffers) orb_blas_avx2_sgemm_initialize_buffers(a, b, &info->strategy, &own);
+    if (private_buffers) packed_sgemm_initialize_buffers(set, a, b, &info->strategy, &own);
     else own = *buffers;
     own.get(&own);
     if (orb_serv_check_ptr_and_warn(own.block, "SGEMM")) {
@@ -127,8 +125,8 @@ int orb_blas_avx2_s_generic_fullacopybcopy(BlasOpParams *op, const MatDesc *a, c
     return 0;
 }
 
-int orb_blas_avx2_xsgemm_acopiedbcopy(BlasOpParams *op, const MatDesc *a, const MatDesc *b, const MatDesc *c,
-                                      SgemmBuffers *buffers, SgemmKernelInfo *info) {
+int packed_xsgemm_acopiedbcopy(BlasOpParams *op, const MatDesc *a, const MatDesc *b, const MatDesc *c,
+                               SgemmBuffers *buffers, SgemmKernelInfo *info) {
     Problem p;
     if (!prepare(op, a, c, info, &p)) return 0;
     if (buffers == nullptr || orb_serv_check_ptr_and_warn(buffers->block, "SGEMM")) {
@@ -146,5 +144,3 @@ int orb_blas_avx2_xsgemm_acopiedbcopy(BlasOpParams *op, const MatDesc *a, const 
     }
     return 0;
 }
-
-}  // extern "C"

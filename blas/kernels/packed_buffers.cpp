@@ -1,11 +1,13 @@
-// avx2_buffers.cpp - blocking and packing buffers of the AVX2 set.
+// packed_buffers.cpp - blocking and packing buffers of the avx2 and avx512 sets.
 //
 // sgemm_initialize_buffers turns the shapes of op(A) (m x k) and op(B)
 // (k x n) into the block sizes of the blocked drivers and an SgemmBuffers
-// record describing the packed-A and packed-B areas:
-//   kc  k itself when k <= 256 (at least 128, as a buffer size); half of k
-//       rounded up when 256 < k < 384; 192 from k = 384 on;
-//   mc  max(m, mr) capped at 10000 and rounded up to a multiple of mr;
+// record describing the packed-A and packed-B areas.  With the set's
+// blocking numbers (PackedBlocking; AVX2 / AVX-512):
+//   kc  k itself up to the split point (256 / 384; at least 128, as a buffer
+//       size); half of k rounded up from there to the halving limit (384 /
+//       768); a fixed pass (192 / 384) beyond it;
+//   mc  max(m, mr) capped (10000 / 9984) and rounded up to a multiple of mr;
 //   nc  max(n, nr) capped at 384, or at 24 when k <= 47 (a short k makes the
 //       packed B of a kernel call too small to be worth a wide block),
 //       rounded up to a multiple of nr.
@@ -19,7 +21,7 @@
 // "pack" functions do the same placement in memory a caller supplies.
 #include <cstring>
 
-#include "blas/kernels/avx2/avx2_kernels.h"
+#include "blas/kernels/packed_set.h"
 #include "orb_memory.h"
 
 namespace {
@@ -31,16 +33,6 @@ constexpr uint64_t kAOffset = 1664;        // packed A after its 2 MiB boundary
 constexpr uint64_t kBOffset = 768;         // packed B after its 4 KiB boundary
 constexpr uint64_t kPackHeaderBytes = 8192; // header of a caller-supplied block
 
-// Blocking limits.
-constexpr int64_t kKcSplit = 256;      // larger k is cut into several passes
-constexpr int64_t kKcHalving = 384;    // below this, two passes of half of k
-constexpr int64_t kKcLarge = 192;      // pass length from kKcHalving on
-constexpr int64_t kKcMinimum = 128;    // smallest kc (a buffer size)
-constexpr int64_t kMcCap = 10000;      // mc before rounding to mr
-constexpr int64_t kNcCap = 384;        // nc before rounding to nr
-constexpr int64_t kNcCapShortK = 24;   // nc cap when k is at most kShortK
-constexpr int64_t kShortK = 47;
-
 int64_t round_up(int64_t value, int64_t multiple) { return (value + multiple - 1) / multiple * multiple; }
 
 char *align_up(char *p, uint64_t alignment) {
@@ -48,19 +40,19 @@ char *align_up(char *p, uint64_t alignment) {
     return reinterpret_cast<char *>((address + alignment - 1) / alignment * alignment);
 }
 
-int64_t block_k(int64_t k, int64_t granule) {
-    if (k > kKcSplit) return k < kKcHalving ? round_up((k + 1) / 2, granule) : kKcLarge;
+int64_t block_k(const PackedBlocking &rule, int64_t k, int64_t granule) {
+    if (k > rule.kc_split) return k < rule.kc_halving ? round_up((k + 1) / 2, granule) : rule.kc_large;
     int64_t kc = round_up(k, granule);
-    return kc < kKcMinimum ? kKcMinimum : kc;
+    return kc < rule.kc_minimum ? rule.kc_minimum : kc;
 }
 
-int64_t block_m(int64_t m, int64_t mr) {
+int64_t block_m(const PackedBlocking &rule, int64_t m, int64_t mr) {
     int64_t mc = m < mr ? mr : m;
-    return round_up(mc < kMcCap ? mc : kMcCap, mr);
+    return round_up(mc < rule.mc_cap ? mc : rule.mc_cap, mr);
 }
 
-int64_t block_n(int64_t n, int64_t k, int64_t nr) {
-    int64_t cap = k > kShortK ? kNcCap : kNcCapShortK;
+int64_t block_n(const PackedBlocking &rule, int64_t n, int64_t k, int64_t nr) {
+    int64_t cap = k > rule.short_k ? rule.nc_cap : rule.nc_cap_short;
     int64_t nc = n < nr ? nr : n;
     return round_up(nc < cap ? nc : cap, nr);
 }
@@ -100,16 +92,14 @@ uint64_t block_bytes(const SgemmBuffers *r) {
 
 }  // namespace
 
-extern "C" {
-
-void orb_blas_avx2_sgemm_initialize_buffers(const MatDesc *a, const MatDesc *b, const SgemmStrategy *strategy,
-                                            SgemmBuffers *buffers) {
+void packed_sgemm_initialize_buffers(const PackedSet &set, const MatDesc *a, const MatDesc *b,
+                                     const SgemmStrategy *strategy, SgemmBuffers *buffers) {
     int64_t m = a->rows, k = a->cols, n = b->cols;
     int64_t granule = strategy->k_granule > 0 ? strategy->k_granule : 1;
     std::memset(buffers, 0, sizeof *buffers);
-    buffers->kc = block_k(k, granule);
-    buffers->mc = block_m(m, strategy->mr);
-    buffers->nc = block_n(n, k, strategy->nr);
+    buffers->kc = block_k(set.blocking, k, granule);
+    buffers->mc = block_m(set.blocking, m, strategy->mr);
+    buffers->nc = block_n(set.blocking, n, k, strategy->nr);
     buffers->a = buffer_desc(buffers->kc, buffers->mc, strategy->mr, granule);
     buffers->b = buffer_desc(buffers->kc, buffers->nc, strategy->nr, granule);
     buffers->mode = strategy->code == kStrategyACopied ? kBuffersB : kBuffersAB;
@@ -119,13 +109,13 @@ void orb_blas_avx2_sgemm_initialize_buffers(const MatDesc *a, const MatDesc *b, 
     buffers->b_alignment = kPage;
     buffers->team_count = 1;
     bool pack = strategy->buffer_interface == 2;
-    buffers->get = pack ? orb_blas_avx2_sgemm_get_bufs_pack : orb_blas_avx2_sgemm_get_bufs;
-    buffers->size = pack ? orb_blas_avx2_sgemm_get_size_bufs : nullptr;
-    buffers->set = pack ? orb_blas_avx2_sgemm_set_bufs_pack : nullptr;
-    buffers->free = orb_blas_avx2_sgemm_free_bufs;
+    buffers->get = pack ? set.get_bufs_pack : set.get_bufs;
+    buffers->size = pack ? set.get_size_bufs : nullptr;
+    buffers->set = pack ? set.set_bufs_pack : nullptr;
+    buffers->free = set.free_bufs;
 }
 
-int orb_blas_avx2_sgemm_get_bufs(SgemmBuffers *buffers) {
+int packed_sgemm_get_bufs(SgemmBuffers *buffers) {
     uint64_t bytes = block_bytes(buffers);
     if (bytes == 0) return 1;
     char *block = static_cast<char *>(orb_serv_allocate(bytes, kAllocationAlignment));
@@ -144,7 +134,7 @@ int orb_blas_avx2_sgemm_get_bufs(SgemmBuffers *buffers) {
     return 0;
 }
 
-void orb_blas_avx2_sgemm_free_bufs(SgemmBuffers *buffers) {
+void packed_sgemm_free_bufs(SgemmBuffers *buffers) {
     orb_serv_deallocate(buffers->block);
     buffers->block = nullptr;
 }
@@ -153,7 +143,7 @@ void orb_blas_avx2_sgemm_free_bufs(SgemmBuffers *buffers) {
 // Caller-supplied ("pack") buffers.
 // ---------------------------------------------------------------------------
 
-int64_t orb_blas_avx2_sgemm_get_size_bufs(SgemmBuffers *buffers) {
+int64_t packed_sgemm_get_size_bufs(SgemmBuffers *buffers) {
     // A supplied block is aligned to 128 bytes, keeps a header of up to 8 KiB
     // and places its area as sgemm_set_bufs_pack does.
     uint64_t single_slack = kAllocationAlignment + 3 * kTwoMiB;  // then the area's offset
@@ -175,7 +165,7 @@ int64_t orb_blas_avx2_sgemm_get_size_bufs(SgemmBuffers *buffers) {
     }
 }
 
-int orb_blas_avx2_sgemm_set_bufs_pack(void *memory, SgemmBuffers *buffers) {
+int packed_sgemm_set_bufs_pack(void *memory, SgemmBuffers *buffers) {
     char *base = static_cast<char *>(memory);
     switch (buffers->mode) {
     case kBuffersTeamB:
@@ -204,7 +194,7 @@ int orb_blas_avx2_sgemm_set_bufs_pack(void *memory, SgemmBuffers *buffers) {
     }
 }
 
-int orb_blas_avx2_sgemm_get_bufs_pack(SgemmBuffers *buffers) {
+int packed_sgemm_get_bufs_pack(SgemmBuffers *buffers) {
     int64_t bytes = buffers->size(buffers);
     void *memory = bytes > 0 ? orb_serv_allocate(static_cast<size_t>(bytes), kAllocationAlignment) : nullptr;
     if (memory == nullptr || buffers->set(memory, buffers) != 0) {
@@ -221,5 +211,3 @@ int orb_blas_avx2_sgemm_get_bufs_pack(SgemmBuffers *buffers) {
     }
     return 0;
 }
-
-}  // extern "C"
