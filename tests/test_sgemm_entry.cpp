@@ -3,7 +3,7 @@
 // after a rejected call, transposition letters in either case, the hidden
 // lengths of Fortran callers, the row-major mapping of the CBLAS form, empty
 // shapes, k = 0, 64-bit sizes and concurrent callers.  Linked against the
-// shared library and run on the AVX2 kernel set.  Results are compared with
+// shared library and run on the AVX2 kernel set and on the AVX-512 one.  Results are compared with
 // the double-precision reference within the rounding bound of a k-term sum.
 #include <gtest/gtest.h>
 
@@ -358,6 +358,32 @@ TEST_F(SgemmResults, DegenerateAndGeneralShapes) {
                 Product p(ta, tb, s.m, s.n, s.k, 0.75f, 1.5f, seed++);
                 EXPECT_TRUE(run_sgemm32(p));
             }
+}
+
+// A client that keeps column-major matrices and calls sgemm_ for whatever
+// shape its expressions produce: sizes on both sides of every path's
+// thresholds and block widths of the kernel sets, every transposition pair,
+// padded leading dimensions and the usual scalars.
+TEST_F(SgemmResults, ColumnMajorClientOfEveryShape) {
+    const int64_t sizes[] = {1, 2, 3, 5, 8, 12, 15, 16, 17, 24, 31, 33, 47, 48, 49, 56, 72, 97, 191, 192, 200};
+    const float scalars[][2] = {{1.0f, 0.0f}, {1.0f, 1.0f}, {-0.5f, 2.0f}, {2.0f, -1.0f}};
+    const char pairs[][2] = {{'N', 'N'}, {'N', 'T'}, {'T', 'N'}, {'T', 'T'}};
+    uint32_t seed = 900;
+    const size_t count = sizeof sizes / sizeof sizes[0];
+    for (size_t i = 0; i < count; ++i)
+        for (size_t step : {size_t{1}, size_t{5}, size_t{11}}) {
+            const int64_t m = sizes[i], n = sizes[(i + step) % count], k = sizes[(i * 7 + step) % count];
+            const char *pair = pairs[seed % 4];
+            const float *ab = scalars[(seed / 4) % 4];
+            const int64_t pad = seed % 3;
+            Product p(pair[0], pair[1], m, n, k, ab[0], ab[1], seed++, pad);
+            EXPECT_TRUE(run_sgemm32(p));
+        }
+    // A transposed against a narrow B with a long inner dimension.
+    for (int64_t n = 2; n <= 15; ++n) {
+        Product p('T', 'N', 150, n, 24 * n + (n % 2), 1.0f, n % 3 == 0 ? 0.0f : 0.5f, seed++);
+        EXPECT_TRUE(run_sgemm32(p));
+    }
 }
 
 // A row-major C = op(A) op(B), indexed as row-major data.
