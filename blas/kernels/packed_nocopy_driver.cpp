@@ -38,7 +38,7 @@ int trans_bits(const char *trans) {
     }
 }
 
-int kernel_code(const BlasOpParams &op) { return trans_bits(op.transb) | trans_bits(op.transa) << 2; }
+int kernel_code(const char *transa, const char *transb) { return trans_bits(transb) | trans_bits(transa) << 2; }
 
 NocopyLayout layout_of(int code) {
     const bool a_trans = (code & kCodeATrans) != 0, b_trans = (code & kCodeBTrans) != 0;
@@ -68,49 +68,58 @@ NocopyKernelFn kernel_of(const NocopyKernels &kernels, NocopyLayout layout) {
     }
 }
 
+// Element (i, j) of op(X) for X stored with leading dimension ld, transposed or not.
 template <typename T>
-T *element(const MatDesc *desc, int64_t i, int64_t j) {
-    return static_cast<T *>(desc->address(i, j, desc));
+T *element(T *x, int64_t ld, bool transposed, int64_t i, int64_t j) {
+    return transposed ? x + j + i * ld : x + i + j * ld;
 }
 
 }  // namespace
 
-int packed_xsgemm_nocopy_driver(const PackedSet &set, BlasOpParams *op, const MatDesc *a, const MatDesc *b,
-                                const MatDesc *c) {
-    const int64_t m = c->rows, n = c->cols, k = a->cols;
+int packed_nocopy_product(const PackedSet &set, const NocopyCall &call) {
+    const int64_t m = call.m, n = call.n, k = call.k;
     if (m < 1 || n < 1) return 0;
-    const int code = kernel_code(*op);
+    const int code = kernel_code(call.transa, call.transb);
     const bool a_trans = (code & kCodeATrans) != 0, b_trans = (code & kCodeBTrans) != 0;
 
     // A few dot products of long columns: the kernels' 16 x 6 block would be mostly empty.
     if (a_trans && !b_trans && m <= 3 && n <= 15 && m * n < 32) {
-        set.pst("T", "N", &m, &n, &k, &op->alpha, static_cast<const float *>(a->data), &a->ld,
-                static_cast<const float *>(b->data), &b->ld, &op->beta, static_cast<float *>(c->data), &c->ld);
+        set.pst("T", "N", &m, &n, &k, &call.alpha, call.a, &call.lda, call.b, &call.ldb, &call.beta, call.c,
+                &call.ldc);
         return 0;
     }
-    if (k < 1 || op->alpha == 0.0f) {
-        if (op->beta != 1.0f) set.mscale_wrapper(c, &op->beta);
+    if (k < 1 || call.alpha == 0.0f) {
+        if (call.beta != 1.0f) set.mscale(&call.m, &call.n, &call.beta, call.c, &call.ldc);
         return 0;
     }
 
     const NocopyLayout layout = layout_of(code);
     const NocopyBlocking &blocking = set.nocopy_blocking[layout];
-    const NocopyKernelFn first_pass = kernel_of(set.nocopy[beta_table(op->beta)], layout);
+    const NocopyKernelFn first_pass = kernel_of(set.nocopy[beta_table(call.beta)], layout);
     const NocopyKernelFn later_pass = kernel_of(set.nocopy[kBetaOne], layout);
     const float one = 1.0f;
     int64_t kb = 0, mb = 0, nb = 0;
     for (int64_t p0 = 0; p0 < k; p0 += kb) {
         kb = nocopy_next_block(k - p0, blocking.k);
         const NocopyKernelFn kernel = p0 == 0 ? first_pass : later_pass;
-        const float *beta = p0 == 0 ? &op->beta : &one;
+        const float *beta = p0 == 0 ? &call.beta : &one;
         for (int64_t i0 = 0; i0 < m; i0 += mb) {
             mb = nocopy_next_block(m - i0, blocking.m);
             for (int64_t j0 = 0; j0 < n; j0 += nb) {
                 nb = nocopy_next_block(n - j0, blocking.n);
-                kernel(mb, nb, kb, &op->alpha, element<const float>(a, i0, p0), a->ld,
-                       element<const float>(b, p0, j0), b->ld, beta, element<float>(c, i0, j0), c->ld);
+                kernel(mb, nb, kb, &call.alpha, element(call.a, call.lda, a_trans, i0, p0), call.lda,
+                       element(call.b, call.ldb, b_trans, p0, j0), call.ldb, beta,
+                       element(call.c, call.ldc, false, i0, j0), call.ldc);
             }
         }
     }
     return 0;
+}
+
+int packed_xsgemm_nocopy_driver(const PackedSet &set, BlasOpParams *op, const MatDesc *a, const MatDesc *b,
+                                const MatDesc *c) {
+    const NocopyCall call{op->transa, op->transb, c->rows, c->cols, a->cols, op->alpha, op->beta,
+                          static_cast<const float *>(a->data), a->ld, static_cast<const float *>(b->data), b->ld,
+                          static_cast<float *>(c->data), c->ld};
+    return packed_nocopy_product(set, call);
 }

@@ -148,6 +148,22 @@ int packed_xsgemm_acopiedbcopy(BlasOpParams *op, const MatDesc *a, const MatDesc
 int packed_xsgemm_nocopy_driver(const PackedSet &set, BlasOpParams *op, const MatDesc *a, const MatDesc *b,
                                 const MatDesc *c);
 
+// One product of the no-copy path, in the caller's own terms: the driver
+// above unpacks its descriptors into one, and the serial entry, which knows
+// the arguments already, hands them over without building the records.
+struct NocopyCall {
+    const char *transa, *transb;  // the caller's transposition characters
+    int64_t m, n, k;              // C is m x n, the inner dimension k
+    float alpha, beta;            // the scalars
+    const float *a;               // A as stored, at op(A)(0, 0)
+    int64_t lda;                  // its leading dimension
+    const float *b;               // B as stored, at op(B)(0, 0)
+    int64_t ldb;                  // its leading dimension
+    float *c;                     // C at (0, 0)
+    int64_t ldc;                  // its leading dimension
+};
+int packed_nocopy_product(const PackedSet &set, const NocopyCall &call);
+
 void packed_sgemm_mscale_wrapper(const PackedSet &set, const MatDesc *c, const float *beta);
 void packed_s_pst_wrapper(const PackedSet &set, const BlasOpParams *op, const MatDesc *a, const MatDesc *b,
                           const MatDesc *c);

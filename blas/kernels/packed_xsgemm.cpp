@@ -41,15 +41,14 @@ void packed_xsgemm(const PackedSet &set, const char *transa, const char *transb,
     bool strict = (orb_serv_cbwr_get(-1) & ORB_CBWR_STRICT) != 0;
     bool alpha_zero = *alpha == 0.0f;  // NaN is not zero
 
-    // Strategy code 0 is turned into the full copy by the strategy check.
-    auto describe = [&](Records &r, uint32_t strategy_code) {
+    // Strategy code 0, which the strategy check turns into the full copy.
+    auto describe = [&](Records &r) {
         blas_initialize_op_params(transa, transb, &r.op, alpha, beta);
         r.a = orb_operand_desc(a, *m, *k, *lda, transa);
         r.b = orb_operand_desc(b, *k, *n, *ldb, transb);
         r.c = orb_operand_desc(c, *m, *n, *ldc, nullptr);
         SgemmStrategy strategy;
         packed_sgemm_initialize_strategy(set, &strategy);
-        strategy.code = strategy_code;
         packed_sgemm_initialize_kernel_info(set, &r.a, &r.b, &strategy, &r.info);
     };
     Records r;
@@ -60,14 +59,16 @@ void packed_xsgemm(const PackedSet &set, const char *transa, const char *transb,
             set.special(transa, transb, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
             return;
         case PackedPath::kNoCopy:
-            describe(r, kStrategyNoCopy);
-            r.run_driver();
+            // What the no-copy strategy's records would name: its driver, on
+            // the call's own operands.  Small products are where the cost of
+            // building the records would show.
+            packed_nocopy_product(set, {transa, transb, *m, *n, *k, *alpha, *beta, a, *lda, b, *ldb, c, *ldc});
             return;
         case PackedPath::kBlocked: break;
         }
     }
 
-    describe(r, 0);
+    describe(r);
     if (alpha_zero) {
         if (*beta != 1.0f) r.info.scale_c(&r.c, beta);
         return;

@@ -5,7 +5,7 @@
 // (the last one shorter) and each strip's columns into groups of 8 (the last
 // one narrower), and computes every strip-by-group tile in registers: per k
 // step the strip's 32 rows of one column of op(A) are loaded as two 512-bit
-// vectors (the last one masked in a short strip), each of the group's eight
+// vectors (the last one half or masked in a short strip), each of the group's eight
 // values of op(B) in that k step is broadcast, and sixteen fused
 // multiply-adds follow.  A narrower group, whose few sums would wait on the
 // latency of the multiply-add, spreads consecutive k steps over several sets
@@ -31,8 +31,8 @@
 // first and beta 1 on the rest, so the kernels accept any k.  At the end the
 // sums are multiplied by alpha and combined with C by the beta case: stored
 // (beta 0, C is never read), fused onto C (beta 1), or fused onto beta*C.  Row
-// tails of C are read and written with masks, so nothing past the last row
-// is touched.
+// tails of C are read and written with masks (or as 8-float halves), so
+// nothing past the last row is touched.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -86,9 +86,28 @@ constexpr int sum_sets() {
     return sets;
 }
 
-// One tile of Vectors*16 rows (the last vector masked when Masked) by
-// Columns columns.
-template <bool BTrans, Source S, int Vectors, bool Masked, int Columns>
+// How the last vector of a strip meets its rows: all 16 lanes, the low 8
+// (moved as 256-bit halves), or a mask.  Whole vectors and halves are moved
+// without masks: a masked store cannot forward its data to a later load of
+// the same place, and the next call on the same C would wait for it.
+enum class Tail { kFull, kHalf, kMasked };
+
+template <Tail T>
+__attribute__((always_inline)) inline __m512 load_rows(const float *p, __mmask16 rows) {
+    if constexpr (T == Tail::kFull) return _mm512_loadu_ps(p);
+    if constexpr (T == Tail::kHalf) return _mm512_zextps256_ps512(_mm256_loadu_ps(p));
+    return _mm512_maskz_loadu_ps(rows, p);
+}
+
+template <Tail T>
+__attribute__((always_inline)) inline void store_rows(float *p, __m512 v, __mmask16 rows) {
+    if constexpr (T == Tail::kFull) _mm512_storeu_ps(p, v);
+    else if constexpr (T == Tail::kHalf) _mm256_storeu_ps(p, _mm512_castps512_ps256(v));
+    else _mm512_mask_storeu_ps(p, rows, v);
+}
+
+// One tile of Vectors*16 rows (the last vector as Last says) by Columns columns.
+template <bool BTrans, Source S, int Vectors, Tail Last, int Columns>
 __attribute__((noinline)) void tile(const TileArgs &t) {
     constexpr int kSets = sum_sets<Vectors * Columns>();
     __m512 acc[kSets][Vectors][Columns];
@@ -98,7 +117,7 @@ __attribute__((noinline)) void tile(const TileArgs &t) {
 
     // Locals: the copy stores may alias anything as far as the compiler knows.
     const int64_t k = t.k, a_step = t.a_step, ldb = t.ldb;
-    const __mmask16 last_rows = Masked ? t.last_rows : static_cast<__mmask16>(0xffff);
+    const __mmask16 last_rows = t.last_rows;
     const float *b_column[Columns];
     for (int j = 0; j < Columns; ++j) b_column[j] = t.b + j * ldb;
     const float *a = t.a;
@@ -109,7 +128,7 @@ __attribute__((noinline)) void tile(const TileArgs &t) {
         __m512 av[Vectors];
         for (int v = 0; v < Vectors; ++v) {
             if (S == Source::kBuffer) av[v] = _mm512_load_ps(a + 16 * v);
-            else if (Masked && v == Vectors - 1) av[v] = _mm512_maskz_loadu_ps(last_rows, a + 16 * v);
+            else if (v == Vectors - 1) av[v] = load_rows<Last>(a + 16 * v, last_rows);
             else av[v] = _mm512_loadu_ps(a + 16 * v);
         }
         if (S == Source::kMatrixAndCopy) {
@@ -142,43 +161,48 @@ __attribute__((noinline)) void tile(const TileArgs &t) {
     for (int j = 0; j < Columns; ++j) {
 #pragma clang loop unroll(full)
         for (int v = 0; v < Vectors; ++v) {
-            const __mmask16 rows = v == Vectors - 1 ? last_rows : static_cast<__mmask16>(0xffff);
+            const bool last = v == Vectors - 1;
             float *cv = c + j * ldc + 16 * v;
             __m512 result;
             if (beta_case == BetaCase::kZero) {
                 result = _mm512_mul_ps(acc[0][v][j], alpha);
             } else {
-                __m512 old = _mm512_maskz_loadu_ps(rows, cv);
+                __m512 old = last ? load_rows<Last>(cv, last_rows) : _mm512_loadu_ps(cv);
                 if (beta_case == BetaCase::kGeneral) old = _mm512_mul_ps(old, beta);
                 result = _mm512_fmadd_ps(acc[0][v][j], alpha, old);
             }
-            _mm512_mask_storeu_ps(cv, rows, result);
+            if (last) store_rows<Last>(cv, result, last_rows);
+            else _mm512_storeu_ps(cv, result);
         }
     }
 }
 
-template <bool BTrans, Source S, int Vectors, bool Masked>
+template <bool BTrans, Source S, int Vectors, Tail Last>
 void tile_columns(int64_t columns, const TileArgs &t) {
     switch (columns) {
-    case 8: tile<BTrans, S, Vectors, Masked, 8>(t); break;
-    case 7: tile<BTrans, S, Vectors, Masked, 7>(t); break;
-    case 6: tile<BTrans, S, Vectors, Masked, 6>(t); break;
-    case 5: tile<BTrans, S, Vectors, Masked, 5>(t); break;
-    case 4: tile<BTrans, S, Vectors, Masked, 4>(t); break;
-    case 3: tile<BTrans, S, Vectors, Masked, 3>(t); break;
-    case 2: tile<BTrans, S, Vectors, Masked, 2>(t); break;
-    default: tile<BTrans, S, Vectors, Masked, 1>(t); break;
+    case 8: tile<BTrans, S, Vectors, Last, 8>(t); break;
+    case 7: tile<BTrans, S, Vectors, Last, 7>(t); break;
+    case 6: tile<BTrans, S, Vectors, Last, 6>(t); break;
+    case 5: tile<BTrans, S, Vectors, Last, 5>(t); break;
+    case 4: tile<BTrans, S, Vectors, Last, 4>(t); break;
+    case 3: tile<BTrans, S, Vectors, Last, 3>(t); break;
+    case 2: tile<BTrans, S, Vectors, Last, 2>(t); break;
+    default: tile<BTrans, S, Vectors, Last, 1>(t); break;
     }
 }
 
+template <bool BTrans, Source S, int Vectors>
+void tile_tail(int64_t last_rows, int64_t columns, const TileArgs &t) {
+    if (last_rows == 16) tile_columns<BTrans, S, Vectors, Tail::kFull>(columns, t);
+    else if (last_rows == 8) tile_columns<BTrans, S, Vectors, Tail::kHalf>(columns, t);
+    else tile_columns<BTrans, S, Vectors, Tail::kMasked>(columns, t);
+}
+
 // The tile for a strip of `rows` (1..32) rows and `columns` (1..8) columns.
-// Buffer rows need no mask on loads: the buffer holds zeros beyond the strip.
 template <bool BTrans, Source S>
 void run_tile(int64_t rows, int64_t columns, const TileArgs &t) {
-    if (rows == 32) tile_columns<BTrans, S, 2, false>(columns, t);
-    else if (rows > 16) tile_columns<BTrans, S, 2, true>(columns, t);
-    else if (rows == 16) tile_columns<BTrans, S, 1, false>(columns, t);
-    else tile_columns<BTrans, S, 1, true>(columns, t);
+    if (rows > 16) tile_tail<BTrans, S, 2>(rows - 16, columns, t);
+    else tile_tail<BTrans, S, 1>(rows, columns, t);
 }
 
 // Stands in for stored columns beyond the strip's last row.
