@@ -46,12 +46,13 @@ private:
 // The elapsed time since a clock reading t0; a zero reading means no clock.
 inline double elapsed_since(double t0) { return t0 == 0.0 ? 0.0 : orb_serv_iface_dsecnd() - t0; }
 
-// Arguments are printed defensively: a rejected call may carry null pointers.
+// Arguments are printed defensively: a rejected call may carry null
+// pointers, whose integers and letters are printed as 0.
 template <typename Printed, typename Int>
 Printed printed_integer(const Int *value) {
     return value != nullptr ? static_cast<Printed>(*value) : 0;
 }
-inline char printed_letter(const char *trans) { return trans != nullptr ? *trans : ' '; }
+inline char printed_letter(const char *trans) { return trans != nullptr ? *trans : '0'; }
 
 constexpr size_t kLogLineSize = 450;
 
