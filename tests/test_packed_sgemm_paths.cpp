@@ -53,7 +53,6 @@
 #include <vector>
 
 #include "blas/kernels/dispatchers.h"
-#include "orb_service.h"
 #include "support/child_process.h"
 #include "support/packed_sets.h"
 #include "support/reference_gemm.h"
@@ -671,14 +670,6 @@ TEST_P(PackedSgemmPaths, SeededSweep) { expect_table(set(), random_sweep(set(), 
 // Through the dispatcher, in child processes presenting the set's processor.
 // ---------------------------------------------------------------------------
 
-// The settings of a process that runs the set, with or without STRICT.
-std::vector<std::string> set_process(const PackedSetUnderTest &set, bool strict) {
-    std::vector<std::string> settings = {"ORB_SIMULATE_CPU=ruzuv"};
-    if (!set.is_avx512()) settings.push_back("ORB_ENABLE_INSTRUCTIONS=AVX2");
-    if (strict) settings.push_back(std::string("ORB_CBWR=") + set.cbwr + ",STRICT");
-    return settings;
-}
-
 // The last line of a child's output: the set it ran and how many cases.
 std::string checked_line(const PackedSetUnderTest &set, size_t count) {
     return std::string("set ") + set.name + " checked " + std::to_string(count) + "\n";
@@ -693,22 +684,10 @@ int finish_child(const PackedSetUnderTest &set, const std::vector<std::string> &
     return static_cast<int>(std::min<size_t>(failures.size(), 100));
 }
 
-// The set of the child's processor (cpu type 5 or 7), or null after saying
-// why the process is not one to check in (another cpu type, or the STRICT
-// flag other than asked).
-const PackedSetUnderTest *process_set(bool strict) {
-    const int cpu = orb_serv_cpu_detect();
-    const int mode = orb_serv_cbwr_get(-1);
-    const PackedSetUnderTest *set = packed_set_of_cpu(cpu);
-    if (set && ((mode & ORB_CBWR_STRICT) != 0) == strict) return set;
-    std::printf("wrong process: cpu type %d, reproducibility mode 0x%x\n", cpu, static_cast<unsigned>(mode));
-    return nullptr;
-}
-
 // Runs a child entry in the set's process and expects it to check `count`
 // cases without a failure.
 void expect_child(const PackedSetUnderTest &set, const char *entry, bool strict, size_t count) {
-    const ChildResult r = run_child(entry, set_process(set, strict));
+    const ChildResult r = run_child(entry, packed_set_process(set, strict));
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find(checked_line(set, count)), std::string::npos) << r.out << r.err;
 }
@@ -731,7 +710,7 @@ std::vector<GemmCase> dispatch_cases() {
 // The dispatcher must bind to the set of the processor: every call gives
 // exactly what the set's entry gives, and the right product.
 ORB_CHILD_ENTRY(dispatch_reaches_the_set) {
-    const PackedSetUnderTest *set = process_set(false);
+    const PackedSetUnderTest *set = packed_set_of_process(false);
     if (!set) return 1;
     const std::vector<GemmCase> cases = dispatch_cases();
     std::vector<std::string> failures = failures_of(orb_blas_xsgemm, cases, 1313);
@@ -793,7 +772,7 @@ std::vector<GemmCase> strict_table(const PackedSetUnderTest &set) {
 }
 
 ORB_CHILD_ENTRY(strict_matches_reference) {
-    const PackedSetUnderTest *set = process_set(true);
+    const PackedSetUnderTest *set = packed_set_of_process(true);
     if (!set) return 1;
     const std::vector<GemmCase> cases = strict_table(*set);
     return finish_child(*set, failures_of(orb_blas_xsgemm, cases, 1515), cases.size());
@@ -854,7 +833,7 @@ std::vector<GemmCase> k_order_table(const PackedSetUnderTest &set) {
 
 // In STRICT mode every element is the k-ordered chain of fused multiply-adds.
 ORB_CHILD_ENTRY(strict_sums_in_k_order) {
-    const PackedSetUnderTest *set = process_set(true);
+    const PackedSetUnderTest *set = packed_set_of_process(true);
     if (!set) return 1;
     const std::vector<GemmCase> cases = k_order_table(*set);
     std::vector<std::string> failures;
@@ -900,7 +879,7 @@ std::vector<GemmCase> placement_cases() {
 // In STRICT mode the same call gives the same (right) bits, again and with
 // the operands moved by 1, 2 or 3 floats.
 ORB_CHILD_ENTRY(strict_is_placement_free) {
-    const PackedSetUnderTest *set = process_set(true);
+    const PackedSetUnderTest *set = packed_set_of_process(true);
     if (!set) return 1;
     const std::vector<GemmCase> cases = placement_cases();
     const Placement kPlacements[] = {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {1, 2, 3}, {3, 1, 2}, {2, 0, 1}};

@@ -18,10 +18,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "blas/kernels/avx2/avx2_kernels.h"
 #include "blas/kernels/avx512/avx512_kernels.h"
+#include "orb_service.h"
 #include "support/host_isa.h"
 
 struct PackedSetUnderTest {
@@ -83,6 +86,27 @@ inline const PackedSetUnderTest &avx512_set() {
 inline const PackedSetUnderTest *packed_set_of_cpu(int cpu_type) {
     if (cpu_type == 5) return &avx2_set();
     if (cpu_type == 7) return &avx512_set();
+    return nullptr;
+}
+
+// The settings of a child process (support/child_process.h) that presents
+// a processor of the set, with or without the STRICT reproducibility flag.
+inline std::vector<std::string> packed_set_process(const PackedSetUnderTest &set, bool strict) {
+    std::vector<std::string> settings = {"ORB_SIMULATE_CPU=ruzuv"};
+    if (!set.is_avx512()) settings.push_back("ORB_ENABLE_INSTRUCTIONS=AVX2");
+    if (strict) settings.push_back(std::string("ORB_CBWR=") + set.cbwr + ",STRICT");
+    return settings;
+}
+
+// In such a child: the set of its processor, or null after printing why the
+// process is not the one asked for (another cpu type, or the STRICT flag
+// other than asked).
+inline const PackedSetUnderTest *packed_set_of_process(bool strict) {
+    const int cpu = orb_serv_cpu_detect();
+    const int mode = orb_serv_cbwr_get(-1);
+    const PackedSetUnderTest *set = packed_set_of_cpu(cpu);
+    if (set && ((mode & ORB_CBWR_STRICT) != 0) == strict) return set;
+    std::printf("wrong process: cpu type %d, reproducibility mode 0x%x\n", cpu, static_cast<unsigned>(mode));
     return nullptr;
 }
 
