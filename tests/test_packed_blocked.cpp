@@ -98,9 +98,14 @@ std::vector<float> packing_source(int64_t count, unsigned seed) {
     return v;
 }
 
-// Rows of a block whose strips are one of each width: a full strip, then
-// 16, 8, 4, 2, 1 (AVX2: 55) or 32, 16, 8, 4, 2, 1 (AVX-512: 111).
-int64_t every_strip(const PackedSetUnderTest &set) { return set.mr + 2 * (set.mr * 2 / 3) - 1; }
+// Rows of two blocks whose strips are, between them, of every width: a full
+// strip, then the largest tail and the smallest ones (AVX2: 47 = 24, 16, 4,
+// 2, 1; AVX-512: 95 = 48, 32, 8, 4, 2, 1), or a full strip and the tails
+// from the second largest down (AVX2: 39 = 24, 8, 4, 2, 1; AVX-512: 79 =
+// 48, 16, 8, 4, 2, 1).
+std::vector<int64_t> every_strip(const PackedSetUnderTest &set) {
+    return {2 * set.mr - 1, set.mr + 2 * set.mr / 3 - 1};
+}
 
 class PackedBlocked : public PackedSetTest {};
 ORB_INSTANTIATE_FOR_PACKED_SETS(PackedBlocked);
@@ -110,11 +115,11 @@ TEST_P(PackedBlocked, APanelsByteForByte) {
     for (auto [i, w] : panels(47, set().mr)) starts.push_back(i);
     ASSERT_EQ(starts, set().is_avx512() ? (std::vector<int64_t>{0, 32, 40, 44, 46})
                                         : (std::vector<int64_t>{0, 24, 40, 44, 46}));
-    // Two or three full panels (read side by side when not transposed) and
+    // One or two full panels (read side by side when not transposed) and
     // tails of every width; kb = 13 runs 8, 4 and 1 k steps; -1 negates and
     // 1 copies exactly.
     const int64_t kb = 13, mr = set().mr;
-    for (int64_t m : {int64_t{1}, 2 * mr - 1, 3 * mr - 1, mr + 2 * mr / 3 - 1})
+    for (int64_t m : {int64_t{1}, every_strip(set())[0], every_strip(set())[1], 3 * mr - 1})
         for (float f : {2.5f, 1.0f, -1.0f}) {
             SCOPED_TRACE("m=" + std::to_string(m) + " factor " + std::to_string(f));
             const int64_t lda_n = m + 3, lda_t = kb + 3;
@@ -191,15 +196,15 @@ int64_t wide_n(const PackedSetUnderTest &set) { return set.is_avx512() ? 255 : 8
 int64_t late_groups(const PackedSetUnderTest &set) { return set.is_avx512() ? 32 : 34; }
 
 TEST_P(PackedBlocked, BlockKernelEveryStripAndColumnTailMatchesTheReference) {
-    // m: one row, every tail below a full strip, two full strips, one strip
-    // of each width; n: every column tail; k: the remainder step alone, the
+    // m: one row, every tail below a full strip, two full strips, strips of
+    // every width; n: every column tail; k: the remainder step alone, the
     // second phase of the k loop alone, both phases with a remainder.
     const int64_t mr = set().mr, nr = set().nr, late = late_groups(set());
-    for (int64_t m : {int64_t{1}, mr - 1, 2 * mr, every_strip(set())})
+    for (int64_t m : {int64_t{1}, mr - 1, 2 * mr, every_strip(set())[0], every_strip(set())[1]})
         for (int64_t n : {int64_t{1}, int64_t{2}, 2 * nr - 1, 2 * nr, wide_n(set())})
             for (int64_t k : {int64_t{1}, int64_t{5}, 4 * late, 4 * late + 5, int64_t{300}})
                 for (bool b0 : {false, true}) {
-                    if (n == wide_n(set()) && m != every_strip(set())) continue;
+                    if (n == wide_n(set()) && m < mr) continue;
                     PackedProduct pp(set(), m, n, k, static_cast<unsigned>(m * 1000 + n * 10 + k));
                     const int64_t ldc = m + 3;
                     auto c = b0 ? std::vector<float>(ldc * n, kNaN) : random_floats(ldc * n, 99);
@@ -223,8 +228,9 @@ TEST_P(PackedBlocked, BlockKernelEveryStripAndColumnTailMatchesTheReference) {
 // split the k loop over two sums.
 TEST_P(PackedBlocked, BlockKernelSummationOrderIsBitExact) {
     const int64_t narrow = 2 * set().nr - 1, k = 4 * late_groups(set()) + 5;
-    for (auto [m, n] : {std::pair<int64_t, int64_t>{8, narrow}, {4, narrow}, {2, narrow}, {every_strip(set()), narrow},
-                        {every_strip(set()), wide_n(set())}}) {
+    const int64_t m1 = every_strip(set())[0], m2 = every_strip(set())[1];
+    for (auto [m, n] : {std::pair<int64_t, int64_t>{8, narrow}, {4, narrow}, {2, narrow}, {m1, narrow}, {m2, narrow},
+                        {m1, wide_n(set())}, {m2, wide_n(set())}}) {
         PackedProduct pp(set(), m, n, k, static_cast<unsigned>(m));
         auto c0 = random_floats(m * n, 5);
         auto cnr = pp.run(set().sgemm_kernel_0_cnr, c0, m);
