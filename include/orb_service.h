@@ -3,10 +3,11 @@
  *
  * These are the exported C functions that sit beside the BLAS entry points:
  * the replaceable error handler and the message printers, the exit hook,
- * environment access, bounded string and formatted-output helpers, the
- * version query, processor detection with its predicates, the spin lock and
- * the reproducibility mode.  Every name declared here is exported by the
- * shared library under exactly this name; nothing else in this header is.
+ * the verbose call log's setters, environment access, bounded string and
+ * formatted-output helpers, the version query, processor detection with its
+ * predicates, the spin lock and the reproducibility mode.  Every name
+ * declared here is exported by the shared library under exactly this name;
+ * nothing else in this header is.
  *
  * Conventions shared by all of them:
  *  - Functions return small status codes; none of them throws or aborts,
@@ -78,6 +79,20 @@ ORB_API const char *orb_serv_get_msg(int number, int nargs, ...);
 
 ORB_API void orb_serv_set_exit_handler(orb_exit_fn fn);
 ORB_API void orb_serv_exit(int code);
+
+/* ------------------------------------------------------------------------
+ * Verbose call log: one line per SGEMM/SGEMV call on standard output or in
+ * a file, on while the mode is 1 or 2 (see also "ORB_VERBOSE" and
+ * "ORB_VERBOSE_OUTPUT_FILE", which are read once, at the first query).
+ * ------------------------------------------------------------------------ */
+
+/* Sets the mode (0 off, 1 or 2 on) and returns it; -1 (nothing changed) for
+ * any other value. */
+ORB_API int orb_serv_verbose(int mode);
+/* Sends the log to the file name (trailing blanks dropped), appending; 0 on
+ * success, 1 when the name is empty, has 4096 characters or more, or cannot
+ * be opened (a warning is printed and the log goes to standard output). */
+ORB_API int orb_serv_verbose_output_file(const char *name);
 
 /* ------------------------------------------------------------------------
  * Environment

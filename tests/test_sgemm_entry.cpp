@@ -165,9 +165,18 @@ TEST_F(ReferenceChecks, CheckersAnswerWithoutComputing) {
     EXPECT_EQ(orb_blas_errchk_sgemm_ilp64("T", "T", &two64, &two64, &two64, &alpha, a.data(), &one64, b.data(),
                                           &two64, &beta, c.data(), &two64),
               1);
-    ASSERT_EQ(reports.size(), 2u);
+    // A missing integer is a bad argument of its own, and reads as 0 in the other rules.
+    EXPECT_EQ(orb_blas_errchk_sgemm("T", "N", &two, &two, nullptr, &alpha, a.data(), &two, b.data(), &two, &beta,
+                                    c.data(), &two),
+              1);
+    EXPECT_EQ(orb_blas_errchk_sgemm_ilp64("N", "N", &two64, &two64, &two64, &alpha, a.data(), &two64, b.data(),
+                                          &two64, &beta, c.data(), nullptr),
+              1);
+    ASSERT_EQ(reports.size(), 4u);
     EXPECT_EQ(reports[0].info, 4);
     EXPECT_EQ(reports[1].info, 8);
+    EXPECT_EQ(reports[2].info, 5);
+    EXPECT_EQ(reports[3].info, 13);
     EXPECT_TRUE(all_sentinel(c));
 }
 

@@ -1,116 +1,108 @@
-// The verbose-mode hooks of the entry points: the flag that entry points
-// read through a cached pointer is one live value and is off until the call
-// log is part of the library; the clock moves forward in seconds; a log line
-// is "ORB_VERBOSE <call> <time>" on standard output with the time in the
-// largest unit that keeps it above one.  With the flag raised by hand, the
-// reference forms log every call, rejected ones included, and stop as soon
-// as it is lowered again.
+// The verbose log as the entry points write it.  With "ORB_VERBOSE" set,
+// every reference-form SGEMM and SGEMV call is logged with its own format:
+// rejected calls included (integers and letters behind null pointers
+// printed as 0, a missing integer reported as a bad argument), CBLAS calls as the reference call they make (row-major:
+// operands and dimensions exchanged), CBLAS SGEMV quick returns not at all,
+// and nothing once the mode is set to 0.  The header comes first, once.
+// Runs in a child process, since the mode is read once per process.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "blas/interface/verbose_hooks.h"
 #include "orb_blas.h"
 #include "support/child_process.h"
 
 namespace {
 
-TEST(VerboseHooks, TheFlagIsOneLiveValueAndOff) {
-    int *flag = orb_serv_iface_verbose_mode();
-    ASSERT_NE(flag, nullptr);
-    EXPECT_EQ(flag, orb_serv_iface_verbose_mode());
-    EXPECT_EQ(*flag, 0);
+// Rejected calls are reported as "reported <routine name> <parameter>".
+void print_report(const char *name, const int64_t *info, int len) {
+    std::printf("reported %.*s%lld\n", len, name, static_cast<long long>(*info));
 }
 
-TEST(VerboseHooks, TheClockCountsSeconds) {
-    double t0 = orb_serv_iface_dsecnd();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    double elapsed = orb_serv_iface_dsecnd() - t0;
-    EXPECT_GE(elapsed, 0.029);
-    EXPECT_LT(elapsed, 5.0);
+// A pointer as the log prints it, escaped for a regular expression (glibc
+// prints a null pointer as "(nil)").
+std::string pointer(const void *p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%p", p);
+    return std::regex_replace(text, std::regex("[()]"), "\\$&");
 }
 
-ORB_CHILD_ENTRY(print_log_lines) {
-    const double times[] = {2.0, 1.5e-3, 5e-4, 2.5e-6, 2.5e-8, 0.0, -1.0};
-    for (double t : times) orb_serv_iface_print_verbose_info(1, "SGEMM(N,T,1,2,3)", t);
-    std::fflush(stdout);
-    return 0;
-}
-
-TEST(VerboseHooks, LogLinesCarryTheCallAndItsTime) {
-    ChildResult r = run_child("print_log_lines");
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out,
-              "ORB_VERBOSE SGEMM(N,T,1,2,3) 2.00s\n"
-              "ORB_VERBOSE SGEMM(N,T,1,2,3) 1.50ms\n"
-              "ORB_VERBOSE SGEMM(N,T,1,2,3) 500.00us\n"
-              "ORB_VERBOSE SGEMM(N,T,1,2,3) 2.50us\n"
-              "ORB_VERBOSE SGEMM(N,T,1,2,3) 25ns\n"
-              "ORB_VERBOSE SGEMM(N,T,1,2,3) 0.00s\n"
-              "ORB_VERBOSE SGEMM(N,T,1,2,3) 0.00s\n");
-    EXPECT_EQ(r.err, "");
-}
-
-// Raises the live flag, makes logged and unlogged calls, and after them
-// prints "expect:" lines with the call text each logged call must carry.
+// Makes logged and unlogged calls, then prints "expect:" lines with the
+// call text (a regular expression) of each logged call, in order.
 ORB_CHILD_ENTRY(log_entry_point_calls) {
-    int *flag = orb_serv_iface_verbose_mode();
-    *flag = 1;
-    float alpha = 1.0f, beta = 0.0f;
-    std::vector<float> a(16, 1.0f), b(16, 2.0f), c(16, 0.0f);
-    int m = 2, n = 3, k = 4, lda = 2, ldb = 4, ldc = 2, bad_m = -1;
-    sgemm_("N", "N", &m, &n, &k, &alpha, a.data(), &lda, b.data(), &ldb, &beta, c.data(), &ldc);
-    std::fflush(stdout);
-    std::printf("c=%g\n", static_cast<double>(c[0]));
-    std::fflush(stdout);
-    sgemm_("N", "N", &bad_m, &n, &k, &alpha, a.data(), &lda, b.data(), &ldb, &beta, c.data(), &ldc);
-    int64_t m64 = 2, n64 = 3, k64 = 4, lda64 = 4, ldb64 = 4, ldc64 = 2;
-    sgemm_64_("t", "N", &m64, &n64, &k64, &alpha, a.data(), &lda64, b.data(), &ldb64, &beta, c.data(), &ldc64);
-    // Row-major: logged as the column-major call with the operands exchanged.
-    cblas_sgemm(CblasRowMajor, CblasTrans, CblasNoTrans, 2, 3, 4, alpha, a.data(), 2, b.data(), 3, beta, c.data(),
-                3);
-    *flag = 0;
-    sgemm_("N", "N", &m, &n, &k, &alpha, a.data(), &lda, b.data(), &ldb, &beta, c.data(), &ldc);
-    std::fflush(stdout);
+    orb_serv_set_xerbla(print_report);
+    float alpha = 1.0f, beta = 0.0f, one = 1.0f, zero = 0.0f;
+    std::vector<float> a(64, 1.0f), b(64, 2.0f), c(64, 0.0f);
+    const int m = 2, n = 3, k = 4, two = 2, four = 4, bad = -1, inc = 1;
+    const int64_t m64 = 3, n64 = 4, lda64 = 5, incx64 = -1, incy64 = 2;
+    const std::string pa = pointer(a.data()), pb = pointer(b.data()), pc = pointer(c.data());
+    const std::string palpha = pointer(&alpha), pbeta = pointer(&beta), pnull = pointer(nullptr);
+    const std::string any = "0x[0-9a-f]+";  // the CBLAS forms' own copies of alpha and beta
+    std::vector<std::string> expect;
 
-    const void *pa = a.data(), *pb = b.data(), *pc = c.data(), *palpha = &alpha, *pbeta = &beta;
-    std::printf("expect:SGEMM(N,N,2,3,4,%p,%p,2,%p,4,%p,%p,2)\n", palpha, pa, pb, pbeta, pc);
-    std::printf("expect:SGEMM(N,N,-1,3,4,%p,%p,2,%p,4,%p,%p,2)\n", palpha, pa, pb, pbeta, pc);
-    std::printf("expect:SGEMM_64(t,N,2,3,4,%p,%p,4,%p,4,%p,%p,2)\n", palpha, pa, pb, pbeta, pc);
-    // cblas_sgemm passes the addresses of its own copies of alpha and beta.
-    std::printf("expect:SGEMM(N,T,3,2,4,0x[0-9a-f]+,%p,3,%p,2,0x[0-9a-f]+,%p,3)\n", pb, pa, pc);
+    sgemm_("N", "N", &m, &n, &k, &alpha, a.data(), &two, b.data(), &four, &beta, c.data(), &two);
+    expect.push_back("SGEMM\\(N,N,2,3,4," + palpha + "," + pa + ",2," + pb + ",4," + pbeta + "," + pc + ",2\\)");
+    std::printf("c=%g\n", static_cast<double>(c[0]));  // 4 * (1 * 2)
+    sgemm_("N", "N", &bad, &n, &k, &alpha, a.data(), &two, b.data(), &four, &beta, c.data(), &two);
+    expect.push_back("SGEMM\\(N,N,-1,3,4," + palpha + "," + pa + ",2," + pb + ",4," + pbeta + "," + pc + ",2\\)");
+    sgemm_(nullptr, "t", nullptr, &n, nullptr, nullptr, nullptr, nullptr, nullptr, &four, nullptr, nullptr, nullptr);
+    expect.push_back("SGEMM\\(0,t,0,3,0," + pnull + "," + pnull + ",0," + pnull + ",4," + pnull + "," + pnull +
+                     ",0\\)");
+    sgemm_64_("t", "N", &m64, &n64, &n64, &alpha, a.data(), &lda64, b.data(), &n64, &beta, c.data(), &m64);
+    expect.push_back("SGEMM_64\\(t,N,3,4,4," + palpha + "," + pa + ",5," + pb + ",4," + pbeta + "," + pc + ",3\\)");
+    cblas_sgemm(CblasRowMajor, CblasTrans, CblasNoTrans, 2, 3, 4, alpha, a.data(), 2, b.data(), 3, beta, c.data(), 3);
+    expect.push_back("SGEMM\\(N,T,3,2,4," + any + "," + pb + ",3," + pa + ",2," + any + "," + pc + ",3\\)");
+
+    // Quick returns of the CBLAS form call nothing, so they log nothing.
+    cblas_sgemv(CblasColMajor, CblasNoTrans, 3, 4, 0.0f, a.data(), 3, b.data(), 1, 1.0f, c.data(), 1);
+    cblas_sgemv(CblasRowMajor, CblasTrans, 0, 4, 1.0f, a.data(), 4, b.data(), 1, 0.0f, c.data(), 1);
+    sgemv_("N", &n, &k, &alpha, a.data(), &n, b.data(), &inc, &beta, c.data(), &inc);
+    expect.push_back("SGEMV\\(N,3,4," + palpha + "," + pa + ",3," + pb + ",1," + pbeta + "," + pc + ",1\\)");
+    // The reference form has no quick return: alpha 0 with beta 1 is logged.
+    sgemv_("C", &n, &k, &zero, a.data(), &n, b.data(), &inc, &one, c.data(), &inc);
+    expect.push_back("SGEMV\\(C,3,4," + pointer(&zero) + "," + pa + ",3," + pb + ",1," + pointer(&one) + "," + pc +
+                     ",1\\)");
+    sgemv_("T", &n, &k, &alpha, a.data(), &n, b.data(), nullptr, &beta, c.data(), &inc);
+    expect.push_back("SGEMV\\(T,3,4," + palpha + "," + pa + ",3," + pb + ",0," + pbeta + "," + pc + ",1\\)");
+    sgemv_64_("T", &m64, &n64, &alpha, a.data(), &lda64, b.data(), &incx64, &beta, c.data(), &incy64);
+    expect.push_back("SGEMV_64\\(T,3,4," + palpha + "," + pa + ",5," + pb + ",-1," + pbeta + "," + pc + ",2\\)");
+    // Row-major M = 2, N = 5, no transpose: SGEMV("T", 5, 2, ...).
+    cblas_sgemv(CblasRowMajor, CblasNoTrans, 2, 5, 1.0f, a.data(), 6, b.data(), 1, 0.0f, c.data(), 3);
+    expect.push_back("SGEMV\\(T,5,2," + any + "," + pa + ",6," + pb + ",1," + any + "," + pc + ",3\\)");
+
+    orb_serv_verbose(0);
+    sgemm_("N", "N", &m, &n, &k, &alpha, a.data(), &two, b.data(), &four, &beta, c.data(), &two);
+    sgemv_("N", &n, &k, &alpha, a.data(), &n, b.data(), &inc, &beta, c.data(), &inc);
+    for (const std::string &e : expect) std::printf("expect:%s\n", e.c_str());
     return 0;
 }
 
-TEST(VerboseHooks, ReferenceFormsLogWhileTheFlagIsUp) {
-    ChildResult r = run_child("log_entry_point_calls", {"ORB_SIMULATE_CPU=ruzuv", "ORB_ENABLE_INSTRUCTIONS=AVX2"});
+TEST(VerboseHooks, EntryPointsLogEveryCallInTheirFormat) {
+    ChildResult r = run_child("log_entry_point_calls", {"ORB_VERBOSE=1"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    std::vector<std::string> logged, expected;
+    std::vector<std::string> headers, logged, expected, reported;
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("ORB_VERBOSE ", 0) == 0) logged.push_back(line);
+        if (line.rfind("ORB_VERBOSE ORB ", 0) == 0) headers.push_back(line);
+        else if (line.rfind("reported ", 0) == 0) reported.push_back(line.substr(9));
+        else if (line.rfind("ORB_VERBOSE ", 0) == 0) logged.push_back(line);
         else if (line.rfind("expect:", 0) == 0) expected.push_back(line.substr(7));
     }
-    ASSERT_EQ(logged.size(), 4u) << r.out;
-    ASSERT_EQ(expected.size(), 4u) << r.out;
-    const std::regex time_text(" ([0-9]+\\.[0-9]{2}(s|ms|us)|[0-9]+ns)$");
-    for (size_t i = 0; i < 3; ++i) {
-        std::string prefix = "ORB_VERBOSE " + expected[i] + " ";
-        EXPECT_EQ(logged[i].rfind(prefix, 0), 0u) << logged[i] << "\nexpected " << prefix;
-        EXPECT_TRUE(std::regex_search(logged[i], time_text)) << logged[i];
-    }
-    // The row-major call is logged as the column-major call with the operands exchanged.
-    std::string row_major = std::regex_replace(expected[3], std::regex("[()]"), "\\$&");
-    EXPECT_TRUE(std::regex_search(logged[3], std::regex("^ORB_VERBOSE " + row_major + " "))) << logged[3];
-    EXPECT_TRUE(std::regex_search(logged[3], time_text)) << logged[3];
-    // The first call computed its product: every element of C is 4 * (1 * 2).
+    EXPECT_EQ(r.out.rfind("ORB_VERBOSE ORB ", 0), 0u) << r.out;
+    EXPECT_EQ(headers.size(), 1u) << r.out;
+    ASSERT_EQ(expected.size(), 10u) << r.out;
+    ASSERT_EQ(logged.size(), expected.size()) << r.out;
+    for (size_t i = 0; i < logged.size(); ++i)
+        EXPECT_TRUE(std::regex_match(logged[i], std::regex("ORB_VERBOSE " + expected[i] +
+                                                           " ([0-9]+\\.[0-9]{2}(s|ms|us)|[0-9]+ns) CNR:.+")))
+            << logged[i] << "\nexpected " << expected[i];
     EXPECT_NE(r.out.find("c=8\n"), std::string::npos) << r.out;
+    EXPECT_EQ(reported, (std::vector<std::string>{"SGEMM 3", "SGEMM 1", "SGEMV 8"}));
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 // (failed, parameter) rows in that order; first_failed_parameter walks the
 // table.  Every row is evaluated when the table is built, even after an
 // earlier one has failed, so rules read only the integer and character
-// arguments, which every caller supplies.  The helpers below are the small
-// predicates the tables of SGEMM and SGEMV share.
+// arguments.  The reference forms take their integers by reference: a null
+// one breaks its own rule and reads as 0 in the others, so such a call is
+// reported instead of followed.  The helpers below are the small predicates
+// the tables of SGEMM and SGEMV share.
 #ifndef ORB_BLAS_INTERFACE_ARGUMENT_CHECKS_H
 #define ORB_BLAS_INTERFACE_ARGUMENT_CHECKS_H
 
@@ -36,6 +38,24 @@ Number first_failed_parameter(const ArgumentCheck<Number> (&checks)[Count]) {
 // The smallest leading dimension allowed for a matrix stored with this many
 // rows (column-major) or columns (row-major).
 inline int64_t at_least_one(int64_t stored) { return stored > 1 ? stored : 1; }
+
+// An integer argument passed by reference, 0 when the pointer is null.
+template <typename Int>
+int64_t value_or_zero(const Int *value) {
+    return value != nullptr ? static_cast<int64_t>(*value) : 0;
+}
+
+// Whether an integer argument passed by reference is missing or below minimum.
+template <typename Int>
+bool missing_or_below(const Int *value, int64_t minimum) {
+    return value == nullptr || *value < minimum;
+}
+
+// Whether an increment passed by reference is missing or zero.
+template <typename Int>
+bool missing_or_zero(const Int *value) {
+    return value == nullptr || *value == 0;
+}
 
 // Whether the first character of c is the given letter in either case.
 inline bool same_letter(const char *c, const char *letter) { return orb_serv_lsame(c, letter, 1, 1) != 0; }

@@ -18,7 +18,9 @@ namespace {
 using orb_interface::ArgumentCheck;
 using orb_interface::at_least_one;
 using orb_interface::is_transposition_letter;
+using orb_interface::missing_or_below;
 using orb_interface::same_letter;
+using orb_interface::value_or_zero;
 
 constexpr char kRoutineName[] = "SGEMM ";
 
@@ -26,18 +28,18 @@ template <typename Int>
 int check_sgemm(const char *transa, const char *transb, const Int *m, const Int *n, const Int *k, const Int *lda,
                 const Int *ldb, const Int *ldc) {
     // Rows of A and B as stored.
-    const int64_t rows_a = same_letter(transa, "N") ? *m : *k;
-    const int64_t rows_b = same_letter(transb, "N") ? *k : *n;
+    const int64_t rows_a = value_or_zero(same_letter(transa, "N") ? m : k);
+    const int64_t rows_b = value_or_zero(same_letter(transb, "N") ? k : n);
 
     const ArgumentCheck<int64_t> checks[] = {
         {!is_transposition_letter(transa), 1},
         {!is_transposition_letter(transb), 2},
-        {*m < 0, 3},
-        {*n < 0, 4},
-        {*k < 0, 5},
-        {*lda < at_least_one(rows_a), 8},
-        {*ldb < at_least_one(rows_b), 10},
-        {*ldc < at_least_one(*m), 13},
+        {missing_or_below(m, 0), 3},
+        {missing_or_below(n, 0), 4},
+        {missing_or_below(k, 0), 5},
+        {missing_or_below(lda, at_least_one(rows_a)), 8},
+        {missing_or_below(ldb, at_least_one(rows_b)), 10},
+        {missing_or_below(ldc, at_least_one(value_or_zero(m))), 13},
     };
     const int64_t bad = orb_interface::first_failed_parameter(checks);
     return bad == 0 ? 0 : orb_interface::report_reference_error(kRoutineName, bad);

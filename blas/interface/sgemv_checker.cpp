@@ -19,6 +19,9 @@ namespace {
 using orb_interface::ArgumentCheck;
 using orb_interface::at_least_one;
 using orb_interface::is_transposition_letter;
+using orb_interface::missing_or_below;
+using orb_interface::missing_or_zero;
+using orb_interface::value_or_zero;
 
 constexpr char kRoutineName[] = "SGEMV ";
 
@@ -26,11 +29,11 @@ template <typename Int>
 int check_sgemv(const char *trans, const Int *m, const Int *n, const Int *lda, const Int *incx, const Int *incy) {
     const ArgumentCheck<int64_t> checks[] = {
         {!is_transposition_letter(trans), 1},
-        {*m < 0, 2},
-        {*n < 0, 3},
-        {*lda < at_least_one(*m), 6},
-        {*incx == 0, 8},
-        {*incy == 0, 11},
+        {missing_or_below(m, 0), 2},
+        {missing_or_below(n, 0), 3},
+        {missing_or_below(lda, at_least_one(value_or_zero(m))), 6},
+        {missing_or_zero(incx), 8},
+        {missing_or_zero(incy), 11},
     };
     const int64_t bad = orb_interface::first_failed_parameter(checks);
     return bad == 0 ? 0 : orb_interface::report_reference_error(kRoutineName, bad);
