@@ -100,8 +100,8 @@ void wait_for(const ItemFlag &flag) {
 
 void omp_simple_3d(const BlasOpParams *op, const MatDesc *a, const MatDesc *b, const MatDesc *c, ThreadOpts *opts,
                    SgemmKernelInfo *kinfo) {
-    Grid g{opts->m_parts, opts->n_parts, opts->k_parts, opts->block.block_m, opts->block.block_n,
-           opts->block.block_k, 0, nullptr};
+    Grid g{opts->m_parts, opts->n_parts, opts->k_parts, opts->params->block_m, opts->params->block_n,
+           opts->params->block_k, 0, nullptr};
     g.ldw = (g.bm + 127) / 128 * 128 + 16;
     if (g.kp >= 2) {
         g.partials = static_cast<float *>(
