@@ -9,6 +9,7 @@ packages=(
   libclang-rt-dev              # sanitizer runtimes for the checked builds
   libgtest-dev                 # GoogleTest
   binutils                     # linker and symbol tools
+  pkg-config                   # the installed-tree consumer test
   libblas-test                 # the reference BLAS testers (xblat3s)
 )
 
