@@ -26,7 +26,7 @@ std::string joined(const std::vector<std::string> &words) {
 
 }  // namespace
 
-std::string faster_set_note(const ProcessFacts &facts, const Product &row, const Measurement &here,
+std::string faster_set_note(const tools::ProcessFacts &facts, const Product &row, const Measurement &here,
                             const std::string &library, int reps) {
     if (facts.ruzuv_vendor || std::string(tools::kernel_set_name(facts.kernel_set)) != "def") return "";
     std::vector<std::string> args = {"--csv", as_option(row), library};

@@ -16,7 +16,7 @@ namespace demo {
 // check, and returns a line naming those settings, the set they reach and
 // both speeds.  Returns "" when the check passed, when a reproducibility
 // branch pins the baseline set, or when the child reaches no faster set.
-std::string faster_set_note(const ProcessFacts &facts, const Product &row, const Measurement &here,
+std::string faster_set_note(const tools::ProcessFacts &facts, const Product &row, const Measurement &here,
                             const std::string &library, int reps);
 
 }  // namespace demo

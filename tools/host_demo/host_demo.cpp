@@ -59,7 +59,7 @@ bool apply_settings(const demo::Options &o, char **argv) {
 
 void print_header(const demo::Report &report, const demo::LoadedLibrary &lib, const std::string &path,
                   vorte::blas::BlasModule &blas) {
-    const demo::ProcessFacts &f = lib.facts;
+    const tools::ProcessFacts &f = lib.facts;
     const char *identity = std::getenv("ORB_SIMULATE_CPU");
     report.line(f.version.empty() ? "libvorte_blas" : f.version);
     report.line("library:     " + path + " (provider " + *blas.getBlasProvider().lock() + ")");
@@ -71,7 +71,7 @@ void print_header(const demo::Report &report, const demo::LoadedLibrary &lib, co
     report.line(std::string("kernel set:  ") + tools::kernel_set_name(f.kernel_set) + " (" +
                 tools::kernel_set_instructions(f.kernel_set) + ")" +
                 (*sub_model ? std::string(", SGEMM on the ") + sub_model + " sub-model" : std::string()) +
-                "; threads " + std::to_string(f.threads) + "; reproducibility " + demo::cbwr_mode_name(f.cbwr_mode));
+                "; threads " + std::to_string(f.threads) + "; reproducibility " + tools::cbwr_mode_name(f.cbwr_mode));
     report.line("");
 }
 
