@@ -4,8 +4,10 @@
 # processes, on square, skinny (inference), small and SGEMV shapes at one
 # and two threads.  The machine's ceilings are measured first; every figure
 # is also given as a share of its ceiling and as a ratio to the best other
-# library.  Writes the terminal table (suite.txt), the CSV (suite.csv) and
-# one plot per shape family (PNG) into the output directory.
+# library.  Writes the terminal table (suite.txt), the CSV (suite.csv), the
+# ceilings (ceilings.txt), one plot per shape family (PNG) and a compact
+# Markdown summary (summary.md) into the output directory (default
+# BUILD_DIR/bench_results).
 #   bench/run_suite.sh [--quick] [--out=DIR] [BUILD_DIR]
 # --quick: a few sizes per family and fewer rounds (about a minute and a
 # half); the full run takes about eight minutes on two cores.
@@ -95,8 +97,10 @@ main() {
 
   echo
   "$root/bench/plot_suite.sh" "$csv" "$out" "${host_model:-unknown host}"
+  "$root/bench/summarize_suite.sh" "$csv" > "$out/summary.md"
   echo "table: $out/suite.txt"
   echo "CSV:   $csv"
+  echo "summary (Markdown): $out/summary.md"
 }
 
 main 2>&1 | tee "$out/suite.txt"
