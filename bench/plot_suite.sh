@@ -46,11 +46,11 @@ plot_family() {
   done < <(awk -F, -v f="$family" -v r="$best" 'NR > 1 && $3 == f && $1 == r { print $11 }' "$csv" | awk '!seen[$0]++')
 
   {
-    echo "set terminal pngcairo noenhanced size 1400,560 font ',10'"
+    echo "set terminal pngcairo noenhanced size 1400,600 font ',10'"
     echo "set output '$out/$family.png'"
     echo "set multiplot layout 1,$(echo "$threads_list" | wc -l) title \"$title on $host\" font ',12'"
-    echo "set logscale x 2; set grid; set key top left; set xlabel '$xlabel'; set ylabel 'GFLOP/s'"
-    echo "set yrange [0:*]"
+    echo "set logscale x 2; set grid; set key top right opaque box; set xlabel '$xlabel'; set ylabel 'GFLOP/s'"
+    echo "set yrange [0:*]; set offsets 0, 0, graph 0.45, 0"
     for threads in $threads_list; do
       echo "set title '$threads thread$([ "$threads" = 1 ] || echo s)'"
       local plots=() index=0
