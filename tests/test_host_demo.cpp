@@ -122,7 +122,7 @@ TEST(HostDemo, SettingsReachTheLibrary) {
          {"ORB_SIMULATE_CPU=file:" + test_data_path("cpus/ruzuv_sse42.cpuid")},
          nullptr,
          {"processor:   the real one"},
-         {"mc3"}},
+         {"kernel set:  mc3"}},
         {{cpu("amd_zen.cpuid")},
          {},
          "avx2",
