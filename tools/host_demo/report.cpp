@@ -65,8 +65,7 @@ void Report::row(const Product &p, const Measurement &m) {
         best_gemv_gbytes_ = std::max(best_gemv_gbytes_, m.gbytes);
     else
         best_gemm_gflops_ = std::max(best_gemm_gflops_, m.gflops);
-    if (done_++ == 0 && !csv_)
-        std::printf(kTableFormat, "row", "call and shape (row-major)", "kernels", "speed", "max rel. error", "");
+    const bool first = done_++ == 0;
     if (csv_) {
         std::printf("%s,%s,%s%s,%u,%u,%u,%s,%.6g,%.6g,%.6g,%.3g\n", p.label.c_str(), p.gemv ? "sgemv" : "sgemm",
                     p.trans_a ? "T" : "N", p.gemv ? "" : (p.trans_b ? "T" : "N"), p.m, p.n, p.k, kernels_.c_str(),
@@ -74,7 +73,8 @@ void Report::row(const Product &p, const Measurement &m) {
     } else {
         char error[32];
         std::snprintf(error, sizeof error, "%.2e", m.max_error);
-        if (terminal_) std::printf("\r\033[K");
+        if (terminal_) std::printf("\r\033[K");  // the progress line
+        if (first) std::printf(kTableFormat, "row", "call and shape (row-major)", "kernels", "speed", "max rel. error", "");
         std::printf(kTableFormat, p.label.empty() ? "(given)" : p.label.c_str(), describe(p).c_str(),
                     kernels_.c_str(), speed_text(p, m).c_str(), error, agrees ? "" : "  DISAGREES");
     }
