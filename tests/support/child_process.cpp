@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tools/exec_arguments.h"
+
 extern char **environ;
 
 namespace {
@@ -70,11 +72,7 @@ ChildResult spawn(const std::string &path, const std::vector<std::string> &args,
     ChildResult result;
     std::vector<std::string> argv_text = {path};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char *> argv, envp;
-    for (std::string &s : argv_text) argv.push_back(s.data());
-    for (std::string &s : env) envp.push_back(s.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
+    std::vector<char *> argv = tools::exec_arguments(argv_text), envp = tools::exec_arguments(env);
 
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;

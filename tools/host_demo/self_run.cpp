@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tools/exec_arguments.h"
+
 extern char **environ;
 
 namespace demo {
@@ -46,11 +48,7 @@ ChildRun run_self(const std::vector<std::string> &args, const std::vector<std::s
     env.insert(env.end(), settings.begin(), settings.end());
     std::vector<std::string> argv_text = {"host_demo"};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char *> argv, envp;
-    for (std::string &s : argv_text) argv.push_back(s.data());
-    for (std::string &s : env) envp.push_back(s.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
+    std::vector<char *> argv = tools::exec_arguments(argv_text), envp = tools::exec_arguments(env);
 
     ChildRun run;
     int out_pipe[2];
