@@ -3,10 +3,15 @@
 #
 # The host is named at the top of every run.  Each baseline library is told
 # which of its kernels to use so that it runs the instruction set of the row
-# it is compared on: OpenBLAS's SkylakeX kernel and BLIS's skx configuration
-# on the AVX-512 rows, OpenBLAS's Haswell kernel and BLIS's haswell
-# configuration on the AVX2 and 256-bit rows.  Rows that need the AMD Zen
-# sub-model run on a scripted Zen processor when the host is not AMD.
+# it is compared on: OpenBLAS's SkylakeX kernel, BLIS's skx configuration and
+# libxsmm's skx code on the AVX-512 rows; Haswell / haswell / hsw on the AVX2
+# and 256-bit rows; Nehalem / penryn / wsm on the SSE4.2 rows; Prescott
+# (SSE3: OpenBLAS's plain-SSE2 Opteron kernel uses 3DNow! instructions that
+# current processors lack), penryn and wsm (their lowest) on the SSE2 rows.
+# BLIS takes BLIS_ARCH_TYPE as a configuration's number; the benchmarks turn
+# the name into it (bench_support.h).  The tables name the kernel each
+# baseline actually ran.  Rows that need the AMD Zen sub-model run on a scripted Zen
+# processor when the host is not AMD.
 
 host_flags=$(grep -m1 '^flags' /proc/cpuinfo || true)
 host_vendor=$(grep -m1 '^vendor_id' /proc/cpuinfo | sed 's/.*: *//' || true)
@@ -24,11 +29,14 @@ print_host() {
   echo "      instruction sets the rows need: ${sets[*]:-none above SSE4.2}"
 }
 
-# Sets the baselines' kernel choice for rows of one instruction set (avx512 or avx2).
+# Sets the baselines' kernel choice for rows of one instruction set
+# (avx512, avx2, sse42 or sse2).
 baseline_kernels_for() {
   case "$1" in
-    avx512) export OPENBLAS_CORETYPE=SkylakeX BLIS_ARCH_TYPE=skx ;;
-    avx2) export OPENBLAS_CORETYPE=Haswell BLIS_ARCH_TYPE=haswell ;;
+    avx512) export OPENBLAS_CORETYPE=SkylakeX BLIS_ARCH_TYPE=skx LIBXSMM_TARGET=skx ;;
+    avx2) export OPENBLAS_CORETYPE=Haswell BLIS_ARCH_TYPE=haswell LIBXSMM_TARGET=hsw ;;
+    sse42) export OPENBLAS_CORETYPE=Nehalem BLIS_ARCH_TYPE=penryn LIBXSMM_TARGET=wsm ;;
+    sse2) export OPENBLAS_CORETYPE=Prescott BLIS_ARCH_TYPE=penryn LIBXSMM_TARGET=wsm ;;
   esac
 }
 

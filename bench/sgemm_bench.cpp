@@ -24,79 +24,11 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "machine_ceilings.h"
 
 namespace {
 
 using bench::Library;
-using bench::seconds;
-
-// Flops per second of 256-bit FMAs: twelve independent accumulator chains,
-// written in assembly so that nothing but the FMAs and the loop runs.  The
-// best of many short trials counts, so that a trial disturbed by another
-// process does not lower the figure.
-double measure_fma_peak() {
-    const long iterations = 4000000;
-    double best = 0;
-    for (int trial = 0; trial < 60; ++trial) {
-        long count = iterations;
-        double t0 = seconds();
-        __asm__ volatile(
-            "vxorps %%xmm0, %%xmm0, %%xmm0\n\t"
-            "vmovaps %%ymm0, %%ymm1\n\t vmovaps %%ymm0, %%ymm2\n\t vmovaps %%ymm0, %%ymm3\n\t"
-            "vmovaps %%ymm0, %%ymm4\n\t vmovaps %%ymm0, %%ymm5\n\t vmovaps %%ymm0, %%ymm6\n\t"
-            "vmovaps %%ymm0, %%ymm7\n\t vmovaps %%ymm0, %%ymm8\n\t vmovaps %%ymm0, %%ymm9\n\t"
-            "vmovaps %%ymm0, %%ymm10\n\t vmovaps %%ymm0, %%ymm11\n\t"
-            "vmovaps %%ymm0, %%ymm14\n\t vmovaps %%ymm0, %%ymm15\n\t"
-            "1:\n\t"
-            "vfmadd231ps %%ymm14, %%ymm15, %%ymm0\n\t vfmadd231ps %%ymm14, %%ymm15, %%ymm1\n\t"
-            "vfmadd231ps %%ymm14, %%ymm15, %%ymm2\n\t vfmadd231ps %%ymm14, %%ymm15, %%ymm3\n\t"
-            "vfmadd231ps %%ymm14, %%ymm15, %%ymm4\n\t vfmadd231ps %%ymm14, %%ymm15, %%ymm5\n\t"
-            "vfmadd231ps %%ymm14, %%ymm15, %%ymm6\n\t vfmadd231ps %%ymm14, %%ymm15, %%ymm7\n\t"
-            "vfmadd231ps %%ymm14, %%ymm15, %%ymm8\n\t vfmadd231ps %%ymm14, %%ymm15, %%ymm9\n\t"
-            "vfmadd231ps %%ymm14, %%ymm15, %%ymm10\n\t vfmadd231ps %%ymm14, %%ymm15, %%ymm11\n\t"
-            "dec %0\n\t jnz 1b\n\t vzeroupper"
-            : "+r"(count)
-            :
-            : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11",
-              "xmm14", "xmm15", "cc");
-        double t = seconds() - t0;
-        best = std::max(best, iterations * 12.0 * 16.0 / t);
-    }
-    return best;
-}
-
-// Flops per second of 128-bit multiplies and adds issued side by side: eight
-// independent multiply results feeding eight independent add chains, the
-// pattern of the SSE kernels, in assembly.
-double measure_muladd128_peak() {
-    const long iterations = 4000000;
-    double best = 0;
-    for (int trial = 0; trial < 60; ++trial) {
-        long count = iterations;
-        double t0 = seconds();
-        __asm__ volatile(
-            "xorps %%xmm0, %%xmm0\n\t movaps %%xmm0, %%xmm1\n\t movaps %%xmm0, %%xmm2\n\t"
-            "movaps %%xmm0, %%xmm3\n\t movaps %%xmm0, %%xmm4\n\t movaps %%xmm0, %%xmm5\n\t"
-            "movaps %%xmm0, %%xmm6\n\t movaps %%xmm0, %%xmm7\n\t movaps %%xmm0, %%xmm15\n\t"
-            "1:\n\t"
-            "movaps %%xmm15, %%xmm8\n\t mulps %%xmm15, %%xmm8\n\t addps %%xmm8, %%xmm0\n\t"
-            "movaps %%xmm15, %%xmm9\n\t mulps %%xmm15, %%xmm9\n\t addps %%xmm9, %%xmm1\n\t"
-            "movaps %%xmm15, %%xmm10\n\t mulps %%xmm15, %%xmm10\n\t addps %%xmm10, %%xmm2\n\t"
-            "movaps %%xmm15, %%xmm11\n\t mulps %%xmm15, %%xmm11\n\t addps %%xmm11, %%xmm3\n\t"
-            "movaps %%xmm15, %%xmm12\n\t mulps %%xmm15, %%xmm12\n\t addps %%xmm12, %%xmm4\n\t"
-            "movaps %%xmm15, %%xmm13\n\t mulps %%xmm15, %%xmm13\n\t addps %%xmm13, %%xmm5\n\t"
-            "movaps %%xmm15, %%xmm14\n\t mulps %%xmm15, %%xmm14\n\t addps %%xmm14, %%xmm6\n\t"
-            "movaps %%xmm15, %%xmm8\n\t mulps %%xmm15, %%xmm8\n\t addps %%xmm8, %%xmm7\n\t"
-            "dec %0\n\t jnz 1b"
-            : "+r"(count)
-            :
-            : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11",
-              "xmm12", "xmm13", "xmm14", "xmm15", "cc");
-        double t = seconds() - t0;
-        best = std::max(best, iterations * 8.0 * 8.0 / t);
-    }
-    return best;
-}
 
 struct Shape {
     char ta, tb;      // 'N' or 'T'
@@ -181,7 +113,7 @@ int main(int argc, char **argv) {
                 return 1;
             }
 
-    double peak = (opt.muladd128 ? measure_muladd128_peak() : measure_fma_peak()) / 1e9;
+    double peak = bench::measure_peak(opt.muladd128 ? bench::Peak::muladd128 : bench::Peak::fma256) / 1e9;
     std::printf("%s peak of one core: %.1f GFLOPS\n", opt.muladd128 ? "128-bit multiply+add" : "256-bit FMA", peak);
     std::printf("\n");
 

@@ -26,35 +26,11 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "machine_ceilings.h"
 
 namespace {
 
 using bench::Library;
-
-// Bytes per second one core reads from memory: the array, far larger than
-// the caches, is read as eight streams at once (as a column-major SGEMV
-// reads several columns), each summed into its own 256-bit accumulator;
-// best of several passes.
-__attribute__((target("avx"))) double measure_read_bandwidth() {
-    typedef float v8 __attribute__((vector_size(32)));
-    constexpr size_t kStreams = 8;
-    const size_t vectors = (size_t(256) << 20) / sizeof(v8);  // 256 MiB
-    const size_t per_stream = vectors / kStreams;
-    std::vector<v8> data(vectors, v8{} + 1.0f);
-    double best = 0;
-    float sink = 0;
-    for (int pass = 0; pass < 5; ++pass) {
-        double t0 = bench::seconds();
-        v8 sum[kStreams] = {};
-        for (size_t i = 0; i < per_stream; ++i)
-            for (size_t s = 0; s < kStreams; ++s) sum[s] += data[s * per_stream + i];
-        double t = bench::seconds() - t0;
-        for (const v8 &v : sum) sink += v[0];
-        best = std::max(best, vectors * sizeof(v8) / t);
-    }
-    if (sink == 1.5f) std::printf(" ");
-    return best;
-}
 
 struct Case {
     char trans;              // 'N' or 'T'
@@ -132,7 +108,7 @@ int main(int argc, char **argv) {
             return 1;
     }
 
-    double bandwidth = measure_read_bandwidth();
+    double bandwidth = bench::measure_read_bandwidth();
     std::printf("single-core streaming read bandwidth: %.1f GB/s\n\n", bandwidth / 1e9);
 
     const Case cases[] = {{'N', 4096, 4096, 1, false}, {'T', 4096, 4096, 1, false}, {'N', 1024, 1024, 1, false},

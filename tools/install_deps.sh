@@ -9,12 +9,14 @@ packages=(
   libclang-rt-dev              # sanitizer runtimes for the checked builds
   libgtest-dev                 # GoogleTest
   binutils                     # linker and symbol tools
+  pkg-config                   # the installed-tree consumer test
   libblas-test                 # the reference BLAS testers (xblat3s)
 )
 
-# --bench: the baseline libraries the benchmarks time against.
+# --bench: the baseline libraries the benchmarks time against, and gnuplot
+# for the suite's plots.
 if [ "${1:-}" = "--bench" ]; then
-  packages=(libopenblas0-openmp libblis4-openmp)
+  packages=(libopenblas0-openmp libblis4-openmp libxsmm-dev gnuplot-nox)
 fi
 
 missing=()

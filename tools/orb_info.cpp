@@ -1,24 +1,11 @@
 // orb_info - prints what libvorte_blas sees on this machine: its version, the
 // processor (vendor and detailed type), the kernel set it chose, the
-// reproducibility mode and the data caches.  This is the main job until the
-// host demo exists; "ORB_SIMULATE_CPU" and the other settings apply as usual.
+// reproducibility mode and the data caches.  The main job prints it before
+// the host demo; "ORB_SIMULATE_CPU" and the other settings apply as usual.
 #include <cstdio>
 
 #include "orb_service.h"
-
-namespace {
-
-const char *kernel_set_name(int cpu_type) {
-    switch (cpu_type) {
-    case 0: return orb_serv_cbwr_get(1) == ORB_CBWR_OFF ? "def (SSE2)" : "cnr_def (reproducible SSE2)";
-    case 3: return "mc3 (SSE4.2)";
-    case 5: return "avx2 (AVX2 with FMA)";
-    case 7: return "avx512 (AVX-512)";
-    default: return "unknown";
-    }
-}
-
-}  // namespace
+#include "tools/kernel_set_name.h"
 
 int main() {
     char version[512];
@@ -33,7 +20,15 @@ int main() {
     std::printf("vendor check:   %s\n", orb_serv_get_cpu_true()() ? "GenuineRuzuv" : "other vendor (baseline set)");
     std::printf("detailed type:  %d\n", orb_serv_get_cpu_type(1));
     std::printf("cpu type:       %d\n", cpu_type);
-    std::printf("kernel set:     %s\n", kernel_set_name(cpu_type));
+    tools::KernelSetFacts facts;
+    facts.cpu_type = cpu_type;
+    facts.reproducible = orb_serv_cbwr_get(1) != ORB_CBWR_OFF;
+    facts.zen = orb_serv_cpuiszen() != 0;
+    facts.bulldozer = orb_serv_cpuisbulldozer() != 0;
+    facts.barcelona = orb_serv_cpuisitbarcelona() != 0;
+    std::printf("kernel set:     %s (%s)", tools::kernel_set_name(facts), tools::kernel_set_instructions(facts));
+    if (*tools::baseline_sub_model(facts)) std::printf(", SGEMM on the %s sub-model", tools::baseline_sub_model(facts));
+    std::printf("\n");
     std::printf("reproducibility branch %d%s\n", mode & 0xFFFF, (mode & ORB_CBWR_STRICT) ? ", STRICT" : "");
     std::printf("AMD predicates: zen %d, bulldozer %d, barcelona %d\n", orb_serv_cpuiszen(),
                 orb_serv_cpuisbulldozer(), orb_serv_cpuisitbarcelona());

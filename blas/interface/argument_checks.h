@@ -58,7 +58,7 @@ bool missing_or_zero(const Int *value) {
 }
 
 // Whether the first character of c is the given letter in either case.
-inline bool same_letter(const char *c, const char *letter) { return orb_serv_lsame(c, letter, 1, 1) != 0; }
+inline bool same_letter(const char *c, const char *letter) { return orb_lsame_letters(c, letter) != 0; }
 
 // Whether a reference-form transposition character is 'N', 'T' or 'C'.
 inline bool is_transposition_letter(const char *trans) {

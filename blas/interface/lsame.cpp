@@ -7,13 +7,6 @@
 // a part.
 #include "blas/interface/lsame.h"
 
-namespace {
-
-char to_lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
 extern "C" int orb_serv_lsame(const char *a, const char *b, size_t /*la*/, size_t /*lb*/) {
-    if (a == nullptr || b == nullptr) return 0;
-    return to_lower_ascii(*a) == to_lower_ascii(*b) ? 1 : 0;
+    return orb_lsame_letters(a, b);
 }

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tools/exec_arguments.h"
+
 extern char **environ;
 
 namespace {
@@ -30,8 +32,7 @@ bool is_library_setting(const char *assignment) {
            std::strncmp(assignment, "RUZUV_ISA_DISABLE=", 18) == 0;
 }
 
-std::vector<std::string> child_environment(const std::string &entry,
-                                           const std::vector<std::string> &settings) {
+std::vector<std::string> child_environment(const std::vector<std::string> &settings) {
     std::vector<std::string> env;
     for (char **e = environ; *e; ++e)
         if (!is_library_setting(*e)) env.emplace_back(*e);
@@ -41,7 +42,6 @@ std::vector<std::string> child_environment(const std::string &entry,
             it = it->compare(0, name.size() + 1, name + "=") == 0 ? env.erase(it) : it + 1;
         if (s.find('=') != std::string::npos) env.push_back(s);
     }
-    env.push_back(std::string(kChildVariable) + "=" + entry);
     return env;
 }
 
@@ -67,19 +67,12 @@ void drain(int out_fd, int err_fd, ChildResult &result) {
     }
 }
 
-}  // namespace
-
-bool register_child_entry(const char *name, ChildEntry entry) {
-    entries()[name] = entry;
-    return true;
-}
-
-ChildResult run_child(const std::string &entry, const std::vector<std::string> &settings) {
+// Runs path with args and env, collecting what it prints.
+ChildResult spawn(const std::string &path, const std::vector<std::string> &args, std::vector<std::string> env) {
     ChildResult result;
-    std::vector<std::string> env = child_environment(entry, settings);
-    std::vector<char *> envp;
-    for (std::string &s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> argv_text = {path};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char *> argv = tools::exec_arguments(argv_text), envp = tools::exec_arguments(env);
 
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
@@ -90,9 +83,7 @@ ChildResult run_child(const std::string &entry, const std::vector<std::string> &
         dup2(err_pipe[1], 2);
         close(out_pipe[0]);
         close(err_pipe[0]);
-        char self[] = "/proc/self/exe";
-        char *argv[] = {self, nullptr};
-        execve(self, argv, envp.data());
+        execve(path.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     close(out_pipe[1]);
@@ -103,6 +94,24 @@ ChildResult run_child(const std::string &entry, const std::vector<std::string> &
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;
+}
+
+}  // namespace
+
+bool register_child_entry(const char *name, ChildEntry entry) {
+    entries()[name] = entry;
+    return true;
+}
+
+ChildResult run_child(const std::string &entry, const std::vector<std::string> &settings) {
+    std::vector<std::string> env = child_environment(settings);
+    env.push_back(std::string(kChildVariable) + "=" + entry);
+    return spawn("/proc/self/exe", {}, env);
+}
+
+ChildResult run_program(const std::string &path, const std::vector<std::string> &args,
+                        const std::vector<std::string> &settings) {
+    return spawn(path, args, child_environment(settings));
 }
 
 bool maybe_run_child_entry() {

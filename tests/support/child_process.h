@@ -7,6 +7,7 @@
 // presented processor (ORB_SIMULATE_CPU), plus the settings the test names,
 // and runs one registered child entry instead of the tests.
 // The parent receives the child's exit status and everything it printed.
+// run_program starts another program the same way.
 //
 //   ORB_CHILD_ENTRY(print_cpu_type) { printf("%d\n", orb_serv_cpu_detect()); return 0; }
 //   ChildResult r = run_child("print_cpu_type", {"ORB_CBWR=AVX2"});
@@ -31,6 +32,11 @@ bool register_child_entry(const char *name, ChildEntry entry);
 // Runs entry in a fresh copy of this executable.  Each setting is
 // "NAME=VALUE" (set) or "NAME" (removed).
 ChildResult run_child(const std::string &entry, const std::vector<std::string> &settings = {});
+
+// Runs the program at path with args in a fresh process, with the same
+// environment a child entry gets (minus the entry variable).
+ChildResult run_program(const std::string &path, const std::vector<std::string> &args,
+                        const std::vector<std::string> &settings = {});
 
 // Called by the test main: runs the requested child entry and never returns
 // when this process is a child; returns false otherwise.
