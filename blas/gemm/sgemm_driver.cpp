@@ -136,6 +136,10 @@ bool ran_degenerate_shape(const SgemmCall &g) {
 
 // Step 6: the partitioned kernel interface.
 void run_threaded(const SgemmCall &g) {
+    if (sgemm_one_thread_by_shape(*g.m, *g.n, *g.k)) {
+        run_serial(g);
+        return;
+    }
     ThreadOpts opts;
     orb_prepare_thread_opts(opts, 0);
     decide_thread_count(g, opts);

@@ -33,15 +33,22 @@ int capped_candidate(int64_t m, int64_t n, int limit) {
     return limit;
 }
 
+// Below these work figures a team of 2 or more never pays.
+constexpr double kSmallTeamThreshold = 3000.0;
+constexpr double kLargeTeamThreshold = 5000.0;
+
+// The larger of the two scales of the work figure.
+constexpr double kLargerWorkScale = 0.0625;
+
 int small_team(double work, int p0) {
-    if (work < 3000.0) return 1;
+    if (work < kSmallTeamThreshold) return 1;
     for (int p = p0; p >= 2; --p)
-        if (work * (p - 1) > 3000.0 * p) return p;
+        if (work * (p - 1) > kSmallTeamThreshold * p) return p;
     return 1;
 }
 
 int large_team(double work, int p0) {
-    if (work < 5000.0) return 1;
+    if (work < kLargeTeamThreshold) return 1;
     for (int p = p0; p > 1;) {
         if ((p - 1) * work > static_cast<double>((500 * static_cast<int64_t>(p) + 4000) * p)) return p;
         const uint32_t u = static_cast<uint32_t>(p);
@@ -56,8 +63,13 @@ int sgemm_thread_count(int64_t m, int64_t n, int64_t k, uint32_t cpu_type, int l
     const bool avx512 = cpu_type == kCpuTypeAvx512;
     const int p0 = avx512 ? limit : capped_candidate(m, n, limit);
     if (p0 < 2) return p0;
-    const double work = work_figure(m, n, k, avx512 ? 0.03125 : 0.0625);
+    const double work = work_figure(m, n, k, avx512 ? kLargerWorkScale / 2 : kLargerWorkScale);
     return static_cast<uint32_t>(p0) <= 4 ? small_team(work, p0) : large_team(work, p0);
+}
+
+bool sgemm_one_thread_by_shape(int64_t m, int64_t n, int64_t k) {
+    static_assert(kSmallTeamThreshold <= kLargeTeamThreshold, "the smaller threshold decides");
+    return work_figure(m, n, k, kLargerWorkScale) < kSmallTeamThreshold;
 }
 
 extern "C" void thread_checker(const int64_t *m, const int64_t *n, const int64_t *k, ThreadOpts *opts) {

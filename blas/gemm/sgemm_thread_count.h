@@ -15,6 +15,12 @@
 // the BLAS domain allows `limit` threads; never above the limit.
 int sgemm_thread_count(int64_t m, int64_t n, int64_t k, uint32_t cpu_type, int limit);
 
+// True when sgemm_thread_count() is 1 for this shape on every kernel set and
+// under every limit: the work figure, at its larger scale, is below the
+// smallest team's threshold.  Small products take this test first and skip
+// the thread settings and the OpenMP queries altogether.
+bool sgemm_one_thread_by_shape(int64_t m, int64_t n, int64_t k);
+
 extern "C" {
 // Reads opts->cpu_type; stores the BLAS-domain limit into max threads and
 // sgemm_thread_count() into thread count.  m, n, k are read once each.
