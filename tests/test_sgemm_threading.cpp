@@ -550,12 +550,12 @@ void expect_child(const std::string &entry, const std::vector<std::string> &sett
 
 const std::vector<int> kTeamSizes = kSmallRun ? std::vector<int>{4} : std::vector<int>{2, 3, 4, 8, 16};
 
-// The routes each team size reaches, per set.  Out of reach: the avx2
-// k-split into blocks below 8 threads (the simple 3-D grid takes those
-// shapes), AVX-512 lookahead below 4 (it needs m > 6144) and every k-split
-// grid and lookahead for an odd team; the simple 3-D grid splits k only from
-// 4 (avx2) or 8 (AVX-512) threads on.  The small run leaves out the shapes
-// above its cost cap.
+// The routes each team size reaches, per set.  Out of reach: a k-split grid
+// for an odd team, and on avx2 below 8 threads (it puts the whole team on
+// k); lookahead at 3 threads (avx2 needs an even team) and on AVX-512 below
+// 4 (it then needs m > 6144, above the cost cap); a simple 3-D grid that
+// splits k below 4 (avx2) or 8 (AVX-512) threads.  The small run leaves out
+// the shapes above its cost cap.
 std::string expected_routes(bool avx512, int threads) {
     if (kSmallRun)
         return std::string("rows columns grid") + (avx512 ? " k-blocks" : "") + " k-whole 3d" +
