@@ -43,7 +43,6 @@ constexpr int32_t kDone = -999;      // task word and claim: the queue is exhaus
 constexpr int32_t kNothingYet = -998;  // claim: try again; task word: no task handed out yet
 constexpr int32_t kBetween = -997;   // task word: the group is between tasks
 constexpr int32_t kPackA = -1;       // task kind: a piece of an A block
-constexpr int32_t kPackB = -2;       // task kind: the group's B panel
 constexpr int kRecordAlignment = 128;
 constexpr int kSpinsBeforeYield = 5000;
 constexpr int64_t kPiecesAtLeast = 8;

@@ -29,7 +29,14 @@ constexpr int64_t kSharedBlocksCap = 10;  // the shared A block is at most this 
 int64_t round_up(int64_t value, int64_t multiple) { return (value + multiple - 1) / multiple * multiple; }
 
 // The team failure flag, one word shared by the team through the trailer.
-int32_t &team_failed(ThreadOpts *opts) { return opts->params->trailer->team_failed; }
+// Any number of threads may raise it at once, so it is stored atomically;
+// the barrier after the allocations orders it before it is read.
+void raise_team_failure(ThreadOpts *opts) {
+    __atomic_store_n(&opts->params->trailer->team_failed, 1, __ATOMIC_RELAXED);
+}
+bool team_failed(ThreadOpts *opts) {
+    return __atomic_load_n(&opts->params->trailer->team_failed, __ATOMIC_RELAXED) != 0;
+}
 
 // The packed-buffer descriptor positioned at panel column `col` of a block
 // with kb k steps.
@@ -67,11 +74,11 @@ void omp_parallel_acopy(const BlasOpParams *op_in, MatDesc *a, MatDesc *b, MatDe
         shared->mc = shared_mc;
         shared->mode = kBuffersA;
         shared->get(shared);
-        if (shared->block == nullptr) team_failed(opts) = 1;
+        if (shared->block == nullptr) raise_team_failure(opts);
     }
     own.mc = shared_mc;
     own.get(&own);
-    if (own.block == nullptr) team_failed(opts) = 1;
+    if (own.block == nullptr) raise_team_failure(opts);
     if (threads > 1) team_barrier(slot, t, threads);
 
     if (team_failed(opts)) {

@@ -119,7 +119,8 @@ void region_body(const TeamInput &in) {
     }
     set_thread_opts(&op, a.cols, a.ld, b.ld, c.rows, c.cols, c.ld, &opts);
     const SgemmParallelStrategy strategy = strategy_of(opts);
-    opts.params->trailer->strategy = reinterpret_cast<void *>(strategy);
+    // The trailer is the team's: every thread stores the same strategy there.
+    __atomic_store_n(&opts.params->trailer->strategy, reinterpret_cast<void *>(strategy), __ATOMIC_RELAXED);
     fill_kernel_info(&op, &a, &b, &c, &opts, &kinfo);
 
     switch (opts.partition_kind) {
