@@ -87,12 +87,14 @@ struct ThreadOpts {
         int32_t strict;        // nonzero in the strict reproducible mode
         void *strategy;        // the strategy function chosen for this thread
     };
-    // Block sizes of the simple three-dimensional grid.
+    // Block sizes of the simple three-dimensional grid, and the lookahead
+    // strategy's task queue.
     struct ParamBlock {
         int64_t block_m;       // m block of the grid
         int64_t block_n;       // n block of the grid
         int64_t block_k;       // k block of the grid
         Trailer *trailer;      // the record's own trailer
+        void *lookahead_queue; // set by the lookahead strategy's thread 0 for its team
     };
 
     uint32_t cpu_type;              // kernel-set selector

@@ -13,15 +13,18 @@
 //   6. otherwise the thread-count decision picks one thread (the kernel
 //      set's serial GEMM), the small-n path, or the partitioned driver.
 // The single-thread dispatcher orb_blas_xsgemm computes every shape, beta
-// scaling and special values of alpha and beta included; each route whose
-// engine is not part of the library yet ends there, in a small function
-// named after the route.  The degenerate shapes go to the matrix-vector
-// driver (sgemm_vector_shapes.h) and the rank-1 path.
+// scaling and special values of alpha and beta included.  The degenerate
+// shapes go to the matrix-vector driver (sgemm_vector_shapes.h) and the
+// rank-1 path, striped calls to the striped driver (striped_driver.h), more
+// than one thread to the partitioned driver (partitioned_driver.h).
 #include "blas/gemm/sgemm_driver.h"
 
 #include "blas/gemm/gemm_records.h"
 #include "blas/gemm/legacy_driver.h"
+#include "blas/gemm/partitioned_driver.h"
+#include "blas/gemm/sgemm_thread_count.h"
 #include "blas/gemm/sgemm_vector_shapes.h"
+#include "blas/gemm/striped_driver.h"
 #include "blas/gemv/scopy_driver.h"
 #include "blas/gemv/sgemmger_driver.h"
 #include "blas/kernels/dispatchers.h"
@@ -55,14 +58,15 @@ void run_serial(const SgemmCall &g) {
 }
 
 // Sets opts.max_threads and opts.thread_count.
-void decide_thread_count(const SgemmCall & /*g*/, ThreadOpts &opts) {
-    // The thread-count decision arrives with the threaded drivers; until then every call runs on one thread.
-    opts.max_threads = 1;
-    opts.thread_count = 1;
-}
+void decide_thread_count(const SgemmCall &g, ThreadOpts &opts) { thread_checker(g.m, g.n, g.k, &opts); }
 
-void run_partitioned(const SgemmCall &g, const ThreadOpts & /*opts*/) {
-    run_serial(g);  // replaced by gemm_omp_driver_v2 on the operation and operand records
+// The partitioned driver on the records of the call.
+void run_partitioned(const SgemmCall &g, const ThreadOpts &opts) {
+    BlasOpParams op;
+    blas_initialize_op_params(g.transa, g.transb, &op, g.alpha, g.beta);
+    gemm_omp_driver_v2(op, orb_operand_desc(g.a, *g.m, *g.k, *g.lda, g.transa),
+                       orb_operand_desc(g.b, *g.k, *g.n, *g.ldb, g.transb),
+                       orb_operand_desc(g.c, *g.m, *g.n, *g.ldc, nullptr), opts);
 }
 
 void run_legacy_driver(const SgemmCall &g) {
@@ -70,9 +74,6 @@ void run_legacy_driver(const SgemmCall &g) {
                                  g.ldc);
 }
 
-void run_striped(const SgemmCall &g, int /*stripes*/) {
-    run_serial(g);  // replaced by the omp_driver_stripes team of orb_serv_domain_get_max_threads(1) threads
-}
 
 // The 64-bit unit stride of the matrix-vector and copy calls.
 const int64_t kUnitStride = 1;
@@ -135,6 +136,10 @@ bool ran_degenerate_shape(const SgemmCall &g) {
 
 // Step 6: the partitioned kernel interface.
 void run_threaded(const SgemmCall &g) {
+    if (sgemm_one_thread_by_shape(*g.m, *g.n, *g.k)) {
+        run_serial(g);
+        return;
+    }
     ThreadOpts opts;
     orb_prepare_thread_opts(opts, 0);
     decide_thread_count(g, opts);
