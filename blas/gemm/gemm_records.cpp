@@ -89,6 +89,14 @@ MatDesc orb_sub_desc(const MatDesc &desc, int64_t i, int64_t j, int64_t rows, in
     return sub;
 }
 
+MatDesc orb_panel_at(const MatDesc &buffer, int64_t kb, int64_t col) {
+    MatDesc d = buffer;
+    d.rows = kb;
+    d.rows_rounded = kb;
+    d.data = getPointer_buffer(0, col, &d);
+    return d;
+}
+
 void orb_prepare_thread_opts(ThreadOpts &opts, int strict) {
     std::memset(&opts, 0, sizeof opts);
     opts.cpu_type = static_cast<uint32_t>(orb_serv_cpu_detect());

@@ -74,6 +74,10 @@ MatDesc orb_operand_desc(const void *data, int64_t rows, int64_t cols, int64_t l
 // The descriptor of the block of desc starting at (i, j) with rows x cols.
 MatDesc orb_sub_desc(const MatDesc &desc, int64_t i, int64_t j, int64_t rows, int64_t cols);
 
+// The packed-buffer descriptor `buffer` narrowed to a block of kb k steps
+// and positioned at its panel column `col`.
+MatDesc orb_panel_at(const MatDesc &buffer, int64_t kb, int64_t col);
+
 // True when the descriptor's operand is stored transposed (T or C).
 inline bool orb_desc_transposed(const MatDesc &desc) { return (desc.trans & (kMatTrans | kMatConjTrans)) != 0; }
 

@@ -131,14 +131,6 @@ Share member_share(int64_t count, int64_t unit, int64_t member, int64_t members)
     return block_span(member, round_up(ceil_div(count, members), unit), count);
 }
 
-MatDesc panel_at(const MatDesc &buffer, int64_t kb, int64_t col) {
-    MatDesc d = buffer;
-    d.rows = kb;
-    d.rows_rounded = kb;
-    d.data = getPointer_buffer(0, col, &d);
-    return d;
-}
-
 // Rows [start, start + count) of A block `block`, packed into its buffer.
 void pack_a_rows(const Shared &s, int64_t block, int64_t start, int64_t count) {
     const Queue &q = *s.queue;
@@ -146,7 +138,7 @@ void pack_a_rows(const Shared &s, int64_t block, int64_t start, int64_t count) {
     if (count <= 0 || start >= rows.size) return;
     count = std::min(count, rows.size - start);
     const MatDesc part = orb_sub_desc(*s.a, rows.start + start, depth.start, count, depth.size);
-    MatDesc packed = panel_at(s.a_buffers[block % 2].a, depth.size, start);
+    MatDesc packed = orb_panel_at(s.a_buffers[block % 2].a, depth.size, start);
     float zero = 0.0f;
     s.kinfo->pack_a(&part, &packed, &s.op.alpha, &zero);
 }
@@ -170,7 +162,7 @@ void do_work(int64_t member, int64_t members, const Shared &s, int64_t group, co
         const Share mine = member_share(cols.size, nr, member, members);
         if (mine.size == 0) return;
         const MatDesc part = orb_sub_desc(*s.b, depth.start, cols.start + mine.start, depth.size, mine.size);
-        MatDesc packed = panel_at(b_copy, depth.size, mine.start);
+        MatDesc packed = orb_panel_at(b_copy, depth.size, mine.start);
         float one = 1.0f, zero = 0.0f;
         s.kinfo->pack_b(&part, &packed, &one, &zero);
         return;
@@ -183,8 +175,8 @@ void do_work(int64_t member, int64_t members, const Shared &s, int64_t group, co
         if (s.op.beta == 0.0f) beta = 0.0f;  // the kernel stores without reading C
         else if (s.op.beta != 1.0f) s.kinfo->scale_c(&c_part, &s.op.beta);
     }
-    const MatDesc packed_a = panel_at(s.a_buffers[task.block % 2].a, depth.size, mine.start);
-    const MatDesc packed_b = panel_at(b_copy, depth.size, 0);
+    const MatDesc packed_a = orb_panel_at(s.a_buffers[task.block % 2].a, depth.size, mine.start);
+    const MatDesc packed_b = orb_panel_at(b_copy, depth.size, 0);
     const float one = 1.0f;
     s.kinfo->kernel(&one, &packed_a, &packed_b, &beta, &c_part, nullptr);
 }

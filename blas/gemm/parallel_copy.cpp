@@ -38,16 +38,6 @@ bool team_failed(ThreadOpts *opts) {
     return __atomic_load_n(&opts->params->trailer->team_failed, __ATOMIC_RELAXED) != 0;
 }
 
-// The packed-buffer descriptor positioned at panel column `col` of a block
-// with kb k steps.
-MatDesc panel_at(const MatDesc &buffer, int64_t kb, int64_t col) {
-    MatDesc d = buffer;
-    d.rows = kb;
-    d.rows_rounded = kb;
-    d.data = getPointer_buffer(0, col, &d);
-    return d;
-}
-
 }  // namespace
 
 void omp_no_parallel_copy(const BlasOpParams *op, MatDesc *a, MatDesc *b, MatDesc *c, ThreadOpts *,
@@ -103,13 +93,13 @@ void omp_parallel_acopy(const BlasOpParams *op_in, MatDesc *a, MatDesc *b, MatDe
                 if (s < ib) {
                     const int64_t r = std::min(share, ib - s);
                     const MatDesc a_part = orb_sub_desc(*a, i0 + s, k0, r, kb);
-                    MatDesc packed = panel_at(shared->a, kb, s);
+                    MatDesc packed = orb_panel_at(shared->a, kb, s);
                     const float zero = 0.0f;
                     kinfo->pack_a(&a_part, &packed, &op.alpha, const_cast<float *>(&zero));
                 }
             }
             if (threads > 1) team_barrier(slot, t, threads);
-            own.a = panel_at(shared->a, kb, 0);
+            own.a = orb_panel_at(shared->a, kb, 0);
             own.a.cols = ib;
             const MatDesc a_block = orb_sub_desc(*a, i0, k0, ib, kb);
             const MatDesc b_block = orb_sub_desc(*b, k0, 0, kb, b->cols);

@@ -55,27 +55,17 @@ bool prepare(BlasOpParams *op, const MatDesc *a, const MatDesc *c, const SgemmKe
     return true;
 }
 
-// The packed-buffer descriptor positioned at panel column `col` of a block
-// with kb k steps.
-MatDesc panel_at(const MatDesc &buffer, int64_t kb, int64_t col) {
-    MatDesc d = buffer;
-    d.rows = kb;
-    d.rows_rounded = kb;
-    d.data = getPointer_buffer(0, col, &d);
-    return d;
-}
-
 // Loop order 4 over one (i0, p0) block of A: the B blocks along n.
 void multiply_row_block(const Problem &p, BlasOpParams *op, const MatDesc *a, const MatDesc *b, const MatDesc *c,
                         SgemmBuffers *buffers, const SgemmKernelInfo *info, int64_t i0, int64_t mb, int64_t p0,
                         int64_t kb) {
     float beta = p0 == 0 ? p.beta : 1.0f;
     int64_t mr = info->strategy.mr;
-    MatDesc a_block = panel_at(buffers->a, kb, 0);
+    MatDesc a_block = orb_panel_at(buffers->a, kb, 0);
     bool a_packed = false;
     for (int64_t j0 = 0; j0 < p.n; j0 += buffers->nc) {
         int64_t nb = p.n - j0 < buffers->nc ? p.n - j0 : buffers->nc;
-        MatDesc b_block = panel_at(buffers->b, kb, 0);
+        MatDesc b_block = orb_panel_at(buffers->b, kb, 0);
         MatDesc b_part = orb_sub_desc(*b, p0, j0, kb, nb);
         info->pack_b(&b_part, &b_block, &kOne, nullptr);
         if (a_packed) {
@@ -85,7 +75,7 @@ void multiply_row_block(const Problem &p, BlasOpParams *op, const MatDesc *a, co
         }
         for (int64_t r0 = 0; r0 < mb; r0 += mr) {
             int64_t rows = mb - r0 < mr ? mb - r0 : mr;
-            MatDesc a_strip = panel_at(buffers->a, kb, r0);
+            MatDesc a_strip = orb_panel_at(buffers->a, kb, r0);
             MatDesc a_part = orb_sub_desc(*a, i0 + r0, p0, rows, kb);
             info->pack_a(&a_part, &a_strip, &op->alpha, nullptr);
             MatDesc c_part = orb_sub_desc(*c, i0 + r0, j0, rows, nb);
@@ -133,10 +123,10 @@ int packed_xsgemm_acopiedbcopy(BlasOpParams *op, const MatDesc *a, const MatDesc
         info->fallback(op, a, b, c);
         return 0;
     }
-    MatDesc a_block = panel_at(buffers->a, p.k, 0);
+    MatDesc a_block = orb_panel_at(buffers->a, p.k, 0);
     for (int64_t j0 = 0; j0 < p.n; j0 += buffers->nc) {
         int64_t nb = p.n - j0 < buffers->nc ? p.n - j0 : buffers->nc;
-        MatDesc b_block = panel_at(buffers->b, p.k, 0);
+        MatDesc b_block = orb_panel_at(buffers->b, p.k, 0);
         MatDesc b_part = orb_sub_desc(*b, 0, j0, p.k, nb);
         info->pack_b(&b_part, &b_block, &kOne, nullptr);
         MatDesc c_part = orb_sub_desc(*c, 0, j0, p.m, nb);
