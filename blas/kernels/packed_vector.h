@@ -18,6 +18,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <type_traits>
 
 namespace {
 
@@ -32,6 +33,7 @@ struct Vec256 {
     static void store(float *p, V v) { _mm256_storeu_ps(p, v); }
     static V broadcast(const float *p) { return _mm256_broadcast_ss(p); }
     static V fma(V a, V b, V acc) { return _mm256_fmadd_ps(a, b, acc); }
+    static V add(V x, V y) { return _mm256_add_ps(x, y); }
     static V mul(V a, V b) { return _mm256_mul_ps(a, b); }
 
     // The lanes below count set, the others clear.
@@ -55,6 +57,21 @@ struct Vec256 {
 };
 #endif
 
+#if defined(__AVX2__) && defined(__FMA__)
+// The 128-bit vector of the narrow strips of the block kernels.
+struct Vec128 {
+    using V = __m128;
+    static constexpr int kWidth = 4;  // floats per vector
+
+    static V zero() { return _mm_setzero_ps(); }
+    static V load(const float *p) { return _mm_loadu_ps(p); }
+    static void store(float *p, V v) { _mm_storeu_ps(p, v); }
+    static V broadcast(const float *p) { return _mm_broadcast_ss(p); }
+    static V fma(V a, V b, V acc) { return _mm_fmadd_ps(a, b, acc); }
+    static V add(V x, V y) { return _mm_add_ps(x, y); }
+};
+#endif
+
 #if defined(__AVX512F__)
 struct Vec512 {
     using V = __m512;
@@ -66,6 +83,7 @@ struct Vec512 {
     static void store(float *p, V v) { _mm512_storeu_ps(p, v); }
     static V broadcast(const float *p) { return _mm512_set1_ps(*p); }
     static V fma(V a, V b, V acc) { return _mm512_fmadd_ps(a, b, acc); }
+    static V add(V x, V y) { return _mm512_add_ps(x, y); }
     static V mul(V a, V b) { return _mm512_mul_ps(a, b); }
 
     static __mmask16 lanes_below(int64_t count) { return static_cast<__mmask16>((1u << count) - 1u); }
@@ -78,6 +96,50 @@ struct Vec512 {
     }
     static float sum(V v) { return _mm512_reduce_add_ps(v); }
 };
+#endif
+
+#if defined(__AVX2__) && defined(__FMA__)
+// ---------------------------------------------------------------------------
+// Strip columns of the block kernels.  One column of a packed A strip of R
+// rows is held in kChunks vectors of the widest type of the set whose width
+// divides R (Vec512 on AVX-512, Vec256 otherwise, Vec128 for 4 rows); a
+// 2-row strip is the low half of a 128-bit vector moved as 64 bits, a 1-row
+// strip its lowest lane.  The moves are of exact width: nothing beyond the
+// strip is read or written.
+// ---------------------------------------------------------------------------
+#if defined(__AVX512F__)
+using WidestVec = Vec512;
+#else
+using WidestVec = Vec256;
+#endif
+
+template <class Vec, int R>
+struct ChunkedColumn : Vec {
+    static_assert(R % Vec::kWidth == 0, "a strip of whole vectors");
+    static constexpr int kChunks = R / Vec::kWidth;  // vectors per column
+};
+
+struct TwoRowColumn : Vec128 {
+    static constexpr int kChunks = 1;  // vectors per column
+    static constexpr int kWidth = 2;   // floats per vector
+    static V load(const float *p) { return _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(p))); }
+    static void store(float *p, V v) { _mm_store_sd(reinterpret_cast<double *>(p), _mm_castps_pd(v)); }
+};
+
+struct OneRowColumn : Vec128 {
+    static constexpr int kChunks = 1;  // vectors per column
+    static constexpr int kWidth = 1;   // floats per vector
+    static V load(const float *p) { return _mm_load_ss(p); }
+    static void store(float *p, V v) { _mm_store_ss(p, v); }
+};
+
+template <int R>
+using StripColumn = std::conditional_t<
+    R == 1, OneRowColumn,
+    std::conditional_t<R == 2, TwoRowColumn,
+                       std::conditional_t<R == 4, ChunkedColumn<Vec128, 4>,
+                                          std::conditional_t<R % WidestVec::kWidth == 0, ChunkedColumn<WidestVec, R>,
+                                                             ChunkedColumn<Vec256, R>>>>>;
 #endif
 
 }  // namespace

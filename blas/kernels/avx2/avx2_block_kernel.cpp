@@ -31,6 +31,7 @@
 #include <type_traits>
 
 #include "blas/kernels/avx2/avx2_kernels.h"
+#include "blas/kernels/packed_vector.h"
 
 namespace {
 
@@ -52,60 +53,10 @@ enum class Store {
     Overwrite  // C := tile, C not read
 };
 
-// ---------------------------------------------------------------------------
-// Column pieces.  One column of a strip of R rows is held in kChunks vectors
-// of type V; the traits give the loads and stores for that shape.
-// ---------------------------------------------------------------------------
+// One column of a strip of R rows: kChunks vectors of exact width
+// (packed_vector.h).
 template <int R>
-struct Column;
-
-// Strips of 8, 16 and 24 rows: one 256-bit vector per 8 rows.
-struct Wide {
-    using V = __m256;
-    static V zero() { return _mm256_setzero_ps(); }
-    static V load(const float *p) { return _mm256_loadu_ps(p); }
-    static void store(float *p, V v) { _mm256_storeu_ps(p, v); }
-    static V broadcast(const float *p) { return _mm256_broadcast_ss(p); }
-    static V fma(V a, V b, V acc) { return _mm256_fmadd_ps(a, b, acc); }
-    static V add(V x, V y) { return _mm256_add_ps(x, y); }
-};
-template <>
-struct Column<24> : Wide {
-    static constexpr int kChunks = 3;  // vectors per column
-    static constexpr int kWidth = 8;   // floats per vector
-};
-template <>
-struct Column<16> : Wide {
-    static constexpr int kChunks = 2;  // vectors per column
-    static constexpr int kWidth = 8;   // floats per vector
-};
-template <>
-struct Column<8> : Wide {
-    static constexpr int kChunks = 1;  // vectors per column
-    static constexpr int kWidth = 8;   // floats per vector
-};
-
-// Strips of 4 rows: one 128-bit vector.
-template <>
-struct Column<4> {
-    using V = __m128;
-    static constexpr int kChunks = 1;  // vectors per column
-    static constexpr int kWidth = 4;   // floats per vector
-    static V zero() { return _mm_setzero_ps(); }
-    static V load(const float *p) { return _mm_loadu_ps(p); }
-    static void store(float *p, V v) { _mm_storeu_ps(p, v); }
-    static V broadcast(const float *p) { return _mm_broadcast_ss(p); }
-    static V fma(V a, V b, V acc) { return _mm_fmadd_ps(a, b, acc); }
-    static V add(V x, V y) { return _mm_add_ps(x, y); }
-};
-
-// Strips of 2 rows: the low half of a 128-bit vector, moved as 64 bits.
-template <>
-struct Column<2> : Column<4> {
-    static constexpr int kWidth = 2;  // floats per vector
-    static V load(const float *p) { return _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(p))); }
-    static void store(float *p, V v) { _mm_store_sd(reinterpret_cast<double *>(p), _mm_castps_pd(v)); }
-};
+using Column = StripColumn<R>;
 
 // A compiler-only barrier between the k steps of an unrolled group: the
 // loads of a step are not hoisted into the step before, where the extra live

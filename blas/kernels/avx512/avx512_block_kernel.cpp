@@ -38,6 +38,7 @@
 #include <type_traits>
 
 #include "blas/kernels/avx512/avx512_kernels.h"
+#include "blas/kernels/packed_vector.h"
 
 namespace {
 
@@ -53,75 +54,10 @@ enum class Store {
     Overwrite  // C := tile, C not read
 };
 
-// ---------------------------------------------------------------------------
-// Column pieces.  One column of a strip of R rows is held in kChunks vectors
-// of type V; the traits give the moves for that shape, all of exact width.
-// ---------------------------------------------------------------------------
+// One column of a strip of R rows: kChunks vectors of exact width
+// (packed_vector.h).
 template <int R>
-struct Column;
-
-struct Zmm {
-    using V = __m512;
-    static constexpr int kWidth = 16;  // floats per vector
-    static V zero() { return _mm512_setzero_ps(); }
-    static V load(const float *p) { return _mm512_loadu_ps(p); }
-    static void store(float *p, V v) { _mm512_storeu_ps(p, v); }
-    static V broadcast(const float *p) { return _mm512_set1_ps(*p); }
-    static V fma(V a, V b, V acc) { return _mm512_fmadd_ps(a, b, acc); }
-    static V add(V x, V y) { return _mm512_add_ps(x, y); }
-};
-template <>
-struct Column<48> : Zmm {
-    static constexpr int kChunks = 3;  // vectors per column
-};
-template <>
-struct Column<32> : Zmm {
-    static constexpr int kChunks = 2;  // vectors per column
-};
-template <>
-struct Column<16> : Zmm {
-    static constexpr int kChunks = 1;  // vectors per column
-};
-struct Ymm {
-    using V = __m256;
-    static constexpr int kChunks = 1;  // vectors per column
-    static constexpr int kWidth = 8;   // floats per vector
-    static V zero() { return _mm256_setzero_ps(); }
-    static V load(const float *p) { return _mm256_loadu_ps(p); }
-    static void store(float *p, V v) { _mm256_storeu_ps(p, v); }
-    static V broadcast(const float *p) { return _mm256_broadcast_ss(p); }
-    static V fma(V a, V b, V acc) { return _mm256_fmadd_ps(a, b, acc); }
-    static V add(V x, V y) { return _mm256_add_ps(x, y); }
-};
-template <>
-struct Column<8> : Ymm {};
-struct Xmm {
-    using V = __m128;
-    static constexpr int kChunks = 1;  // vectors per column
-    static constexpr int kWidth = 4;   // floats per vector
-    static V zero() { return _mm_setzero_ps(); }
-    static V load(const float *p) { return _mm_loadu_ps(p); }
-    static void store(float *p, V v) { _mm_storeu_ps(p, v); }
-    static V broadcast(const float *p) { return _mm_broadcast_ss(p); }
-    static V fma(V a, V b, V acc) { return _mm_fmadd_ps(a, b, acc); }
-    static V add(V x, V y) { return _mm_add_ps(x, y); }
-};
-template <>
-struct Column<4> : Xmm {};
-// Two rows: the low half of a 128-bit vector, moved as 64 bits.
-template <>
-struct Column<2> : Xmm {
-    static constexpr int kWidth = 2;  // floats per vector
-    static V load(const float *p) { return _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(p))); }
-    static void store(float *p, V v) { _mm_store_sd(reinterpret_cast<double *>(p), _mm_castps_pd(v)); }
-};
-// One row: the lowest lane.
-template <>
-struct Column<1> : Xmm {
-    static constexpr int kWidth = 1;  // floats per vector
-    static V load(const float *p) { return _mm_load_ss(p); }
-    static void store(float *p, V v) { _mm_store_ss(p, v); }
-};
+using Column = StripColumn<R>;
 
 // ---------------------------------------------------------------------------
 // One tile: R rows (a panel of packed A) by C columns (a panel of packed B).
