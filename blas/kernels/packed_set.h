@@ -62,6 +62,22 @@ constexpr NocopyBlockRule kNocopyRowRule = {6048, 8064, 4032};
 
 // --- the set description ----------------------------------------------------------
 
+// Block kernel on packed panels: C[0..m, 0..n] += (or, the _b0 kind, :=) the
+// product of the packed A panels and the packed B panels, k steps deep.
+using PackedBlockKernelFn = void (*)(int64_t m, int64_t n, int64_t k, const float *alpha, const float *a,
+                                     const float *b, float *c, int64_t ldc);
+
+// The field-8 entry of a set's block kernels: the beta-0 kernel for beta
+// exactly 0 (not NaN), the accumulating one otherwise; the rows of the A
+// descriptor give the k length.
+inline void packed_block_kernel_entry(PackedBlockKernelFn accumulate, PackedBlockKernelFn overwrite,
+                                      const float *alpha, const MatDesc *a, const MatDesc *b, const float *beta,
+                                      const MatDesc *c) {
+    auto kernel = *beta == 0.0f ? overwrite : accumulate;
+    kernel(c->rows, c->cols, a->rows, alpha, static_cast<const float *>(a->data),
+           static_cast<const float *>(b->data), static_cast<float *>(c->data), c->ld);
+}
+
 // No-copy kernel: C[0..m, 0..n] := alpha*op(A)*op(B) + beta*C on the stored operands.
 using NocopyKernelFn = void (*)(int64_t m, int64_t n, int64_t k, const float *alpha, const float *a, int64_t lda,
                                 const float *b, int64_t ldb, const float *beta, float *c, int64_t ldc);

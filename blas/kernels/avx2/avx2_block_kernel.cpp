@@ -31,6 +31,7 @@
 #include <type_traits>
 
 #include "blas/kernels/avx2/avx2_kernels.h"
+#include "blas/kernels/packed_set.h"
 #include "blas/kernels/packed_vector.h"
 
 namespace {
@@ -318,20 +319,16 @@ void orb_blas_avx2_sgemm_kernel_0_b0_cnr(int64_t m, int64_t n, int64_t k, const 
     block<Sum::InOrder, Store::Overwrite>(m, n, k, a, b, c, ldc);
 }
 
-// The field-8 entries: the beta-0 kernel for beta exactly 0 (not NaN), the
-// accumulating one otherwise; the rows of the A descriptor give the k length.
+// The field-8 entries (packed_set.h).
 void orb_blas_avx2_sgemm_ker0(const float *alpha, const MatDesc *a, const MatDesc *b, const float *beta,
                               const MatDesc *c, void *) {
-    auto kernel = *beta == 0.0f ? orb_blas_avx2_sgemm_kernel_0_b0 : orb_blas_avx2_sgemm_kernel_0;
-    kernel(c->rows, c->cols, a->rows, alpha, static_cast<const float *>(a->data),
-           static_cast<const float *>(b->data), static_cast<float *>(c->data), c->ld);
+    packed_block_kernel_entry(orb_blas_avx2_sgemm_kernel_0, orb_blas_avx2_sgemm_kernel_0_b0, alpha, a, b, beta, c);
 }
 
 void orb_blas_avx2_sgemm_ker0_cnr(const float *alpha, const MatDesc *a, const MatDesc *b, const float *beta,
                                   const MatDesc *c, void *) {
-    auto kernel = *beta == 0.0f ? orb_blas_avx2_sgemm_kernel_0_b0_cnr : orb_blas_avx2_sgemm_kernel_0_cnr;
-    kernel(c->rows, c->cols, a->rows, alpha, static_cast<const float *>(a->data),
-           static_cast<const float *>(b->data), static_cast<float *>(c->data), c->ld);
+    packed_block_kernel_entry(orb_blas_avx2_sgemm_kernel_0_cnr, orb_blas_avx2_sgemm_kernel_0_b0_cnr, alpha, a, b, beta,
+                              c);
 }
 
 }  // extern "C"
